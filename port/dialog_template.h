@@ -1,0 +1,40 @@
+// Dialog templates read from the program's resource script.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace port {
+
+struct DialogItem {
+    std::string className;  // "Button", "Static", ...
+    std::string text;
+    int id = 0;
+    int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
+    uint32_t style = 0;
+    uint32_t exStyle = 0;
+};
+
+struct DialogTemplate {
+    std::string name;
+    uint32_t style = 0;
+    uint32_t exStyle = 0;
+    int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
+    std::string caption;
+    int pointSize = 0;
+    std::string faceName;
+    std::vector<DialogItem> items;  // in template order, which is the tab order
+};
+
+// Reads every DIALOG and DIALOGEX resource of a preprocessed resource
+// script (macros already expanded). On failure returns false and says
+// where in `error`.
+bool ParseResourceScript(const std::string &text, std::vector<DialogTemplate> *dialogs,
+                         std::string *error);
+
+// The program's own dialog named `name` (case-insensitive), or null.
+const DialogTemplate *FindDialogTemplate(const char *name);
+
+}  // namespace port

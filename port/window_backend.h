@@ -1,0 +1,47 @@
+// The window system behind the layer's dialog manager: Qt on a desktop,
+// a scripted screen in the tests.
+#pragma once
+
+#include "dialog_template.h"
+
+namespace port {
+
+// Modifier keys held with a key press.
+enum KeyModifier { kShift = 1, kAlt = 2, kControl = 4 };
+
+// What the window system reports to the dialog manager. Called on the
+// dialog's thread, from inside WindowBackend::WaitForEvents.
+class DialogInput {
+public:
+    virtual void ButtonClicked(int id) = 0;          // mouse on a push button
+    virtual void KeyPressed(int vk, int modifiers) = 0;  // VK_* code
+    virtual void CloseClicked() = 0;                 // close box or window manager
+protected:
+    ~DialogInput() = default;
+};
+
+class WindowBackend {
+public:
+    virtual ~WindowBackend() = default;
+
+    // Builds and shows the dialog; controls start as the template says.
+    virtual bool CreateDialogWindow(const DialogTemplate &dialog, DialogInput *input) = 0;
+    virtual void DestroyDialogWindow() = 0;
+    virtual void SetControlEnabled(int id, bool enabled) = 0;
+    // Moves the keyboard focus to a control; id 0 leaves no control focused.
+    virtual void SetFocusControl(int id) = 0;
+
+    // Shows a message box owned by the dialog and returns at once; the
+    // dialog takes no input while it is open.
+    virtual void OpenMessageBox(const char *text, const char *caption, unsigned type) = 0;
+    virtual bool MessageBoxOpen() = 0;
+    virtual void Beep(unsigned type) = 0;
+
+    // Blocks until something may have happened: input (reported through
+    // DialogInput), a closed message box, or a Wake() from any thread.
+    virtual void WaitForEvents() = 0;
+    // Thread-safe: makes a blocked or the next WaitForEvents return.
+    virtual void Wake() = 0;
+};
+
+}  // namespace port
