@@ -1,0 +1,48 @@
+// The dialog's message queue. Posted messages (device notifications) are
+// taken in posting order and always before user input, so a button press
+// is handled only when no notification is waiting.
+#pragma once
+
+#include <deque>
+#include <mutex>
+
+#include <windows.h>
+
+namespace port {
+
+struct Message {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// User input as the window system reported it; what it means (which
+// command, if any) is decided when it is taken, against the dialog's state
+// at that moment.
+struct InputEvent {
+    enum Kind { kClick, kKey, kClose } kind;
+    int id;         // kClick: the control
+    int vk;         // kKey
+    int modifiers;  // kKey
+};
+
+class MessageQueue {
+public:
+    // Thread-safe; wakes the window system's wait.
+    void Post(const Message &message);
+    bool TakePosted(Message *message);
+    void PushInput(const InputEvent &event);
+    bool TakeInput(InputEvent *event);
+    bool HasPosted();
+    void Clear();
+
+private:
+    std::mutex mutex_;
+    std::deque<Message> posted_;
+    std::deque<InputEvent> input_;
+};
+
+MessageQueue &Queue();
+
+}  // namespace port

@@ -1,0 +1,50 @@
+// The backends the layer runs on, and a fresh start for the tests.
+#include "platform.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "message_queue.h"
+
+namespace port {
+
+void ForgetDialog();
+void CloseAllWaveDevices();
+
+namespace {
+WindowBackend *window;
+AudioBackend *audio;
+
+[[noreturn]] void NoBackend()
+{
+    fprintf(stderr, "larkspan: no window or sound system installed\n");
+    abort();
+}
+}  // namespace
+
+void UseBackends(WindowBackend *w, AudioBackend *a)
+{
+    window = w;
+    audio = a;
+}
+
+WindowBackend &Window()
+{
+    if (!window) NoBackend();
+    return *window;
+}
+
+AudioBackend &Audio()
+{
+    if (!audio) NoBackend();
+    return *audio;
+}
+
+void ResetLayer()
+{
+    CloseAllWaveDevices();
+    ForgetDialog();
+    Queue().Clear();
+}
+
+}  // namespace port

@@ -1,0 +1,67 @@
+// The simulated screen and user.
+#include "sim_window.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+namespace port::sim {
+
+bool SimWindow::CreateDialogWindow(const DialogTemplate &dialog, DialogInput *input)
+{
+    created = true;
+    shown = dialog;
+    input_ = input;
+    for (const DialogItem &item : dialog.items) enabled[item.id] = !(item.style & 0x08000000L);
+    return true;
+}
+
+void SimWindow::DestroyDialogWindow()
+{
+    destroyed = true;
+    input_ = nullptr;
+}
+
+void SimWindow::ClickAt(Ticks when, int id)
+{
+    clock_.At(when, [this, id] { ClickNow(id); });
+}
+
+void SimWindow::ClickNow(int id)
+{
+    if (Live() && !boxOpen_ && enabled[id]) input_->ButtonClicked(id);
+}
+
+void SimWindow::KeyAt(Ticks when, int vk, int modifiers)
+{
+    clock_.At(when, [this, vk, modifiers] {
+        if (Live() && !boxOpen_) input_->KeyPressed(vk, modifiers);
+    });
+}
+
+void SimWindow::CloseAt(Ticks when)
+{
+    clock_.At(when, [this] {
+        if (Live() && !boxOpen_) input_->CloseClicked();
+    });
+}
+
+void SimWindow::OpenMessageBox(const char *text, const char *caption, unsigned type)
+{
+    messageBoxes.push_back({text, caption, type, clock_.Now()});
+    boxOpen_ = true;
+    clock_.After(messageBoxDelay, [this] { boxOpen_ = false; });
+}
+
+void SimWindow::WaitForEvents()
+{
+    if (clock_.RunNext()) return;
+    if (onStall) {
+        onStall();
+        return;
+    }
+    fprintf(stderr, "simulation stalled at %lld: the program waits and nothing is scheduled\n",
+            (long long)clock_.Now());
+    abort();
+}
+
+}  // namespace port::sim

@@ -1,0 +1,78 @@
+// A simulated screen and user for the dialog manager: the user clicks,
+// types and closes at scripted times, and the screen records what the
+// program shows.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../window_backend.h"
+#include "virtual_clock.h"
+
+namespace port::sim {
+
+struct ShownMessageBox {
+    std::string text;
+    std::string caption;
+    unsigned type;
+    Ticks shownAt;
+};
+
+struct BeepRecord {
+    unsigned type;
+    Ticks at;
+};
+
+class SimWindow : public WindowBackend {
+public:
+    explicit SimWindow(VirtualClock &clock) : clock_(clock) {}
+
+    // The user. Clicks on a disabled or hidden button do nothing, and
+    // nothing reaches the dialog while a message box is open.
+    void ClickAt(Ticks when, int id);
+    void ClickNow(int id);
+    void KeyAt(Ticks when, int vk, int modifiers = 0);
+    void CloseAt(Ticks when);
+    // How long the user takes to read and dismiss a message box.
+    Ticks messageBoxDelay = Ms(800);
+
+    // What the screen shows.
+    bool created = false;
+    bool destroyed = false;
+    DialogTemplate shown;
+    std::map<int, bool> enabled;
+    int focus = 0;
+    std::vector<ShownMessageBox> messageBoxes;
+    std::vector<BeepRecord> beeps;
+
+    // What to do when the program waits and nothing will ever happen;
+    // by default the run is aborted with a message.
+    std::function<void()> onStall;
+    // Called as the program enables or disables a control, for scripts
+    // that act at that very moment.
+    std::function<void(int id, bool enable)> onEnable;
+
+    bool CreateDialogWindow(const DialogTemplate &dialog, DialogInput *input) override;
+    void DestroyDialogWindow() override;
+    void SetControlEnabled(int id, bool enable) override
+    {
+        enabled[id] = enable;
+        if (onEnable) onEnable(id, enable);
+    }
+    void SetFocusControl(int id) override { focus = id; }
+    void OpenMessageBox(const char *text, const char *caption, unsigned type) override;
+    bool MessageBoxOpen() override { return boxOpen_; }
+    void Beep(unsigned type) override { beeps.push_back({type, clock_.Now()}); }
+    void WaitForEvents() override;
+    void Wake() override {}
+
+private:
+    bool Live() const { return created && !destroyed && input_; }
+
+    VirtualClock &clock_;
+    DialogInput *input_ = nullptr;
+    bool boxOpen_ = false;
+};
+
+}  // namespace port::sim

@@ -1,0 +1,118 @@
+// What the program does when memory or a sound device cannot be had.
+#include <gtest/gtest.h>
+
+#include "support/alloc_tracker.h"
+#include "support/program_run.h"
+
+namespace {
+
+const char kNoMemory[] = "Can not allocate memory!";
+const char kNoDevice[] = "I can't open wave device. Maybe Your SB does not support dual mode.";
+
+void ExpectOneWarning(const ProgramRun &run, const char *text)
+{
+    ASSERT_EQ(run.window.beeps.size(), 1u);
+    EXPECT_EQ(run.window.beeps[0].type, (unsigned)MB_ICONEXCLAMATION);
+    ASSERT_EQ(run.window.messageBoxes.size(), 1u);
+    EXPECT_EQ(run.window.messageBoxes[0].text, text);
+    EXPECT_EQ(run.window.messageBoxes[0].caption, "Vazozo1");
+    EXPECT_EQ(run.window.messageBoxes[0].type, (unsigned)MB_ICONEXCLAMATION);
+}
+
+class BlockAllocationFails : public testing::TestWithParam<int> {};
+
+TEST_P(BlockAllocationFails, ReleasesTheOthersAndOpensNothing)
+{
+    ProgramRun run;
+    alloc::FailNth(BLOCK_BYTES, GetParam());
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    run.At(Ms(1000), [&] {
+        EXPECT_EQ(alloc::Requests(BLOCK_BYTES), 5);
+        EXPECT_EQ(alloc::Live(BLOCK_BYTES), 0);
+        EXPECT_EQ(loop.captureBlock1, nullptr);
+        EXPECT_EQ(loop.captureBlock2, nullptr);
+        EXPECT_EQ(loop.playBlock1, nullptr);
+        EXPECT_EQ(loop.playBlock2, nullptr);
+        EXPECT_EQ(loop.latestBlock, nullptr);
+        // The buttons stay as Record set them; Stop is the way back.
+        EXPECT_FALSE(run.window.enabled[IDC_RECORD]);
+        EXPECT_TRUE(run.window.enabled[IDC_STOP]);
+    });
+    run.window.ClickAt(Ms(1500), IDC_STOP);
+    run.At(Ms(1600), [&] {
+        EXPECT_TRUE(run.window.enabled[IDC_RECORD]);
+        EXPECT_FALSE(run.window.enabled[IDC_STOP]);
+    });
+    run.window.CloseAt(Ms(2000));
+    EXPECT_EQ(run.Run(), 0);
+
+    ExpectOneWarning(run, kNoMemory);
+    EXPECT_EQ(run.audio.captureOpens + run.audio.playbackOpens, 0);
+    EXPECT_EQ(alloc::Live(sizeof(WAVEHDR)), 0);
+    EXPECT_EQ(alloc::DoubleFrees(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachOfTheFive, BlockAllocationFails, testing::Range(1, 6));
+
+TEST(Failures, MissingHeaderIsReportedInsteadOfWrittenThrough)
+{
+    ProgramRun run;
+    alloc::FailNth(sizeof(WAVEHDR), 3);  // playHeader1
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    run.window.CloseAt(Ms(2000));
+    EXPECT_EQ(run.Run(), 0);
+    ExpectOneWarning(run, kNoMemory);
+    EXPECT_EQ(run.audio.captureOpens, 0);
+    EXPECT_EQ(alloc::Live(BLOCK_BYTES), 0);
+    EXPECT_EQ(alloc::Live(sizeof(WAVEHDR)), 0);
+}
+
+TEST(Failures, CaptureDeviceThatWillNotOpenEndsTheProgram)
+{
+    ProgramRun run;
+    run.audio.captureOpenResult = MMSYSERR_BADDEVICEID;
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    EXPECT_EQ(run.Run(), 0);  // no close scripted: the program ends by itself
+    ExpectOneWarning(run, kNoDevice);
+    EXPECT_EQ(run.audio.playbackOpens, 0);
+    EXPECT_TRUE(run.window.destroyed);
+    EXPECT_EQ(loop.captureBlock1, nullptr);
+    EXPECT_EQ(loop.captureBlock2, nullptr);
+    EXPECT_EQ(loop.latestBlock, nullptr);
+}
+
+TEST(Failures, PlaybackDeviceThatWillNotOpenNeverGetsCaptureGoing)
+{
+    ProgramRun run;
+    run.audio.playbackOpenResult = MMSYSERR_ALLOCATED;
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    EXPECT_EQ(run.Run(), 0);
+    ExpectOneWarning(run, kNoDevice);
+    EXPECT_EQ(loop.playBlock1, nullptr);
+    EXPECT_EQ(loop.playBlock2, nullptr);
+    // Capture's open notification arrived while the message was shown, and
+    // none of the unprepared headers reached the device.
+    EXPECT_EQ(run.Count("waveInClose", MMSYSERR_NOERROR), 1);
+    EXPECT_GE(run.Count("waveInAddBuffer"), 2);
+    EXPECT_EQ(run.Count("waveInAddBuffer", MMSYSERR_NOERROR), 0);
+    EXPECT_EQ(run.Count("waveInStart", MMSYSERR_NOERROR), 0);
+    EXPECT_EQ(run.audio.streamsOpen, 0);
+}
+
+TEST(Failures, PlaybackFailureInALaterRecordingQueuesNoStaleHeader)
+{
+    ProgramRun run;
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    run.window.ClickAt(Ms(1500), IDC_STOP);
+    run.At(Ms(2000), [&] { run.audio.playbackOpenResult = MMSYSERR_NODRIVER; });
+    run.window.ClickAt(Ms(2500), IDC_RECORD);
+    EXPECT_EQ(run.Run(), 0);
+    ExpectOneWarning(run, kNoDevice);
+    int queuedLater = 0;
+    for (const LoggedCall &call : run.calls)
+        if (call.name == "waveInAddBuffer" && call.result == MMSYSERR_NOERROR && call.at >= Ms(2500)) queuedLater++;
+    EXPECT_EQ(queuedLater, 0);
+    EXPECT_EQ(alloc::DoubleFrees(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+// The wave devices' rules, called directly from a probe dialog on the
+// simulated platform.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "support/program_run.h"
+
+namespace {
+
+struct Notice {
+    UINT message;
+    WPARAM wParam;
+    WAVEHDR *header;
+    DWORD flags;  // the header's flags as the notification arrived
+    DWORD bytes;
+    Ticks at;
+};
+
+// Runs `script` at 10 ms inside a dialog that records every notification,
+// and ends the dialog at `end`.
+class WaveProbe {
+public:
+    ProgramRun run;
+    HWND hwnd = nullptr;
+    std::vector<Notice> notices;
+    WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 11025, 11025, 1, 8, 0};
+
+    void Run(std::function<void()> script, Ticks end)
+    {
+        current = this;
+        run.At(Ms(10), std::move(script));
+        run.At(end, [this] { EndDialog(hwnd, 0); });
+        DialogBoxParamA((HINSTANCE)1, "Record", nullptr, Proc, 0);
+    }
+
+    std::vector<UINT> Messages() const
+    {
+        std::vector<UINT> m;
+        for (const Notice &n : notices) m.push_back(n.message);
+        return m;
+    }
+
+private:
+    static WaveProbe *current;
+    static INT_PTR CALLBACK Proc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        current->hwnd = hDlg;
+        if (message >= MM_WOM_OPEN && message <= MM_WIM_DATA) {
+            WAVEHDR *h = (WAVEHDR *)lParam;
+            current->notices.push_back(
+                {message, wParam, h, h ? h->dwFlags : 0, h ? h->dwBytesRecorded : 0, current->run.clock.Now()});
+        }
+        return TRUE;
+    }
+};
+WaveProbe *WaveProbe::current;
+
+struct Block {
+    WAVEHDR header;
+    char data[BLOCK_BYTES];
+    Block()
+    {
+        memset(&header, 0, sizeof header);
+        memset(data, 0x11, sizeof data);
+        header.lpData = data;
+        header.dwBufferLength = BLOCK_BYTES;
+    }
+};
+
+TEST(WaveIn, HeadersComeBackFullInQueueOrderWithTheirNotifications)
+{
+    WaveProbe probe;
+    HWAVEIN in = nullptr;
+    Block a, b;
+    Ticks started = 0;
+    probe.Run(
+        [&] {
+            ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW), 0u);
+            EXPECT_EQ(waveInAddBuffer(in, &a.header, sizeof(WAVEHDR)), (MMRESULT)WAVERR_UNPREPARED);
+            EXPECT_EQ(waveInPrepareHeader(in, &a.header, sizeof(WAVEHDR)), 0u);
+            EXPECT_EQ(a.header.dwFlags, (DWORD)WHDR_PREPARED);
+            EXPECT_EQ(waveInPrepareHeader(in, &b.header, 32 - 1), (MMRESULT)MMSYSERR_INVALPARAM);
+            EXPECT_EQ(waveInPrepareHeader(in, &b.header, sizeof(WAVEHDR)), 0u);
+            EXPECT_EQ(waveInAddBuffer(in, &a.header, sizeof(WAVEHDR)), 0u);
+            EXPECT_EQ(a.header.dwFlags, (DWORD)(WHDR_PREPARED | WHDR_INQUEUE));
+            EXPECT_EQ(waveInAddBuffer(in, &a.header, sizeof(WAVEHDR)), (MMRESULT)WAVERR_STILLPLAYING);
+            EXPECT_EQ(waveInUnprepareHeader(in, &a.header, sizeof(WAVEHDR)), (MMRESULT)WAVERR_STILLPLAYING);
+            EXPECT_EQ(waveInAddBuffer(in, &b.header, sizeof(WAVEHDR)), 0u);
+            EXPECT_EQ(waveInClose(in), (MMRESULT)WAVERR_STILLPLAYING);
+            started = probe.run.clock.Now();
+            EXPECT_EQ(waveInStart(in), 0u);
+        },
+        Ms(1000));
+
+    std::vector<UINT> expected = {MM_WIM_OPEN, MM_WIM_DATA, MM_WIM_DATA};
+    ASSERT_EQ(probe.Messages(), expected);
+    EXPECT_EQ(probe.notices[0].wParam, (WPARAM)in);
+    EXPECT_EQ(probe.notices[1].header, &a.header);
+    EXPECT_EQ(probe.notices[2].header, &b.header);
+    EXPECT_EQ(probe.notices[1].at, started + kBlock);
+    EXPECT_EQ(probe.notices[2].at, started + 2 * kBlock);
+    for (int i = 1; i <= 2; i++) {
+        EXPECT_EQ(probe.notices[i].wParam, (WPARAM)in);
+        EXPECT_EQ(probe.notices[i].flags, (DWORD)(WHDR_PREPARED | WHDR_DONE));
+        EXPECT_EQ(probe.notices[i].bytes, (DWORD)BLOCK_BYTES);
+    }
+    for (int i = 0; i < BLOCK_BYTES; i++) ASSERT_EQ((uint8_t)b.data[i], ProgramRun::Noise(started + kBlock + i));
+}
+
+TEST(WaveIn, ResetHandsBackPartlyFilledBlocksAndCloseRetiresTheHandle)
+{
+    WaveProbe probe;
+    HWAVEIN in = nullptr;
+    Block a, b, c;
+    probe.Run(
+        [&] {
+            waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
+            for (Block *k : {&a, &b}) {
+                waveInPrepareHeader(in, &k->header, sizeof(WAVEHDR));
+                waveInAddBuffer(in, &k->header, sizeof(WAVEHDR));
+            }
+            waveInStart(in);
+            probe.run.At(probe.run.clock.Now() + 3 * 256 + 1, [&] {
+                EXPECT_EQ(waveInReset(in), 0u);
+                EXPECT_EQ(waveInClose(in), 0u);
+                c.header.dwFlags = 0;
+                EXPECT_EQ(waveInPrepareHeader(in, &c.header, sizeof(WAVEHDR)), (MMRESULT)MMSYSERR_INVALHANDLE);
+                EXPECT_EQ(c.header.dwFlags, 0u);
+                EXPECT_EQ(waveInReset(in), (MMRESULT)MMSYSERR_INVALHANDLE);
+                EXPECT_EQ(waveInClose(in), (MMRESULT)MMSYSERR_INVALHANDLE);
+                EXPECT_EQ(waveInAddBuffer(in, &a.header, sizeof(WAVEHDR)), (MMRESULT)MMSYSERR_INVALHANDLE);
+                EXPECT_EQ(waveInClose(nullptr), (MMRESULT)MMSYSERR_INVALHANDLE);
+                EXPECT_EQ(waveOutReset((HWAVEOUT)in), (MMRESULT)MMSYSERR_INVALHANDLE);
+            });
+        },
+        Ms(1000));
+
+    std::vector<UINT> expected = {MM_WIM_OPEN, MM_WIM_DATA, MM_WIM_DATA, MM_WIM_CLOSE};
+    ASSERT_EQ(probe.Messages(), expected);
+    EXPECT_EQ(probe.notices[1].header, &a.header);
+    EXPECT_EQ(probe.notices[1].bytes, 3u * 256);
+    EXPECT_EQ(probe.notices[2].header, &b.header);
+    EXPECT_EQ(probe.notices[2].bytes, 0u);
+    EXPECT_EQ(probe.notices[2].flags, (DWORD)(WHDR_PREPARED | WHDR_DONE));
+    EXPECT_EQ(probe.notices[3].wParam, (WPARAM)in);
+    EXPECT_EQ(probe.run.audio.streamsOpen, 0);
+}
+
+TEST(WaveOut, BlocksAreDoneWhenPlayedAndResetHandsTheRestBack)
+{
+    WaveProbe probe;
+    HWAVEOUT out = nullptr;
+    Block a, b, c;
+    memset(a.data, 0x20, BLOCK_BYTES);
+    memset(b.data, 0x30, BLOCK_BYTES);
+    Ticks started = 0;
+    probe.Run(
+        [&] {
+            ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW),
+                      0u);
+            EXPECT_EQ(waveOutWrite(out, &a.header, sizeof(WAVEHDR)), (MMRESULT)WAVERR_UNPREPARED);
+            for (Block *k : {&a, &b, &c}) {
+                waveOutPrepareHeader(out, &k->header, sizeof(WAVEHDR));
+                EXPECT_EQ(waveOutWrite(out, &k->header, sizeof(WAVEHDR)), 0u);
+            }
+            started = probe.run.clock.Now();
+            probe.run.At(started + kBlock + 512, [&] {
+                EXPECT_EQ(waveOutClose(out), (MMRESULT)WAVERR_STILLPLAYING);
+                EXPECT_EQ(waveOutReset(out), 0u);
+                EXPECT_EQ(waveOutUnprepareHeader(out, &c.header, sizeof(WAVEHDR)), 0u);
+                EXPECT_EQ(c.header.dwFlags, (DWORD)WHDR_DONE);
+                EXPECT_EQ(waveOutClose(out), 0u);
+            });
+        },
+        Ms(1000));
+
+    std::vector<UINT> expected = {MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_DONE, MM_WOM_DONE, MM_WOM_CLOSE};
+    ASSERT_EQ(probe.Messages(), expected);
+    EXPECT_EQ(probe.notices[1].header, &a.header);
+    EXPECT_EQ(probe.notices[1].at, started + kBlock);
+    EXPECT_EQ(probe.notices[2].header, &b.header);
+    EXPECT_EQ(probe.notices[3].header, &c.header);
+    EXPECT_EQ(probe.notices[2].at, started + kBlock + 512);
+    EXPECT_EQ(probe.run.audio.Played(started), 0x20);
+    EXPECT_EQ(probe.run.audio.Played(started + kBlock), 0x30);
+    EXPECT_EQ(probe.run.audio.Played(started + kBlock + 512), -1);  // stopped at the reset
+}
+
+TEST(WaveOpen, FailedOrBadOpensLeaveNoDeviceAndPostNothing)
+{
+    WaveProbe probe;
+    probe.run.audio.captureOpenResult = MMSYSERR_BADDEVICEID;
+    HWAVEIN in = (HWAVEIN)0x1234;
+    HWAVEOUT out = nullptr;
+    probe.Run(
+        [&] {
+            EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW),
+                      (MMRESULT)MMSYSERR_BADDEVICEID);
+            EXPECT_EQ(in, (HWAVEIN)0x1234);
+            WAVEFORMATEX odd = probe.format;
+            odd.nBlockAlign = 2;
+            EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &odd, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW),
+                      (MMRESULT)WAVERR_BADFORMAT);
+            EXPECT_EQ(waveOutOpen(&out, 5, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW),
+                      (MMRESULT)MMSYSERR_BADDEVICEID);
+            EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &probe.format, 0, 0, CALLBACK_FUNCTION),
+                      (MMRESULT)MMSYSERR_INVALFLAG);
+        },
+        Ms(100));
+    EXPECT_TRUE(probe.notices.empty());
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(probe.run.audio.streamsOpen, 0);
+}
+
+}  // namespace
