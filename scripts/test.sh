@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the unit and integration tests
+# (plain, and under AddressSanitizer and UndefinedBehaviorSanitizer), the
+# Windows executable, and the end-to-end runs under a virtual display and
+# a private sound server, which the e2e scripts start and stop themselves.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+
+bash scripts/deps.sh
+
+status=0
+step() { echo; echo "== $*"; }
+
+step "Linux build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs") || status=1
+
+step "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs") || status=1
+
+step "Windows build"
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+cmake --build build-win -j"$jobs"
+test -f build-win/larkspan.exe && echo "built build-win/larkspan.exe ($(stat -c %s build-win/larkspan.exe) bytes)"
+
+for t in e2e/*_test.sh; do
+  [ -e "$t" ] || continue
+  step "End to end: $t"
+  bash "$t" || status=1
+done
+
+echo
+if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
+exit $status
