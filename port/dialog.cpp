@@ -193,6 +193,8 @@ bool IsDialog(HWND hwnd) { return dialog.active && hwnd && hwnd == dialog.hwnd; 
 
 }  // namespace
 
+bool IsDialogWindow(HWND hwnd) { return IsDialog(hwnd); }
+
 void ForgetDialog()
 {
     dialog = Dialog();

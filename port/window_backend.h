@@ -2,6 +2,8 @@
 // a scripted screen in the tests.
 #pragma once
 
+#include <stdint.h>
+
 #include "dialog_template.h"
 
 namespace port {
@@ -20,6 +22,15 @@ protected:
     ~DialogInput() = default;
 };
 
+// Pixels of the dialog's client area, 0x00RRGGBB, row by row, `stride`
+// pixels apart. They lie beneath the controls: the controls stay visible.
+struct Surface {
+    uint32_t *pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+};
+
 class WindowBackend {
 public:
     virtual ~WindowBackend() = default;
@@ -36,6 +47,13 @@ public:
     virtual void OpenMessageBox(const char *text, const char *caption, unsigned type) = 0;
     virtual bool MessageBoxOpen() = 0;
     virtual void Beep(unsigned type) = 0;
+
+    // The dialog's client area, in pixels.
+    virtual void ClientSize(int *width, int *height) = 0;
+    // Lends the client area's pixels for drawing outside any paint cycle;
+    // EndDrawing puts what was drawn on the screen promptly.
+    virtual bool BeginDrawing(Surface *surface) = 0;
+    virtual void EndDrawing() = 0;
 
     // Blocks until something may have happened: input (reported through
     // DialogInput), a closed message box, or a Wake() from any thread.

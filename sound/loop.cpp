@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "blocks.h"
+#include "../trace/trace.h"
 
 LoopState loop;
 
@@ -110,11 +111,11 @@ BOOL PlaybackOpened(HWND hDlg)
     return TRUE;
 }
 
-// A capture block is full (or handed back by a reset): keep a copy, and
-// queue it again or, after Stop, close both devices.
+// A capture block is full (or handed back by a reset): draw it, keep a
+// copy, and queue it again or, after Stop, close both devices.
 BOOL CaptureDone(HWND hDlg, WAVEHDR *header)
 {
-    (void)hDlg;
+    DrawWaveform(hDlg, (const BYTE *)header->lpData, BLOCK_BYTES);
     memcpy(loop.latestBlock, header->lpData, BLOCK_BYTES);
     if (loop.stopRequested) {
         waveInClose(loop.hWaveIn);

@@ -13,7 +13,8 @@ TEST(DialogTemplate, RecordDialogIsReadAsWritten)
     const port::DialogTemplate *d = port::FindDialogTemplate("record");
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(port::FindDialogTemplate("RECORD"), d);
-    EXPECT_EQ(d->style, 0x10CC0040u);
+    // WS_VISIBLE, WS_CAPTION, WS_SYSMENU, WS_THICKFRAME, WS_CLIPCHILDREN, DS_SETFONT
+    EXPECT_EQ(d->style, 0x12CC0040u);
     EXPECT_EQ(d->exStyle, 0u);
     EXPECT_EQ(d->x, 100);
     EXPECT_EQ(d->y, 100);

@@ -143,6 +143,8 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define VK_F4 0x73
 
 // Message boxes.
+#define CLR_INVALID 0xFFFFFFFF
+
 #define MB_OK 0x00000000L
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONQUESTION 0x00000020L
@@ -167,6 +169,14 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 BOOL WINAPI MessageBeep(UINT uType);
+
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
+HDC WINAPI GetDC(HWND hWnd);
+int WINAPI ReleaseDC(HWND hWnd, HDC hDC);
+int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr);
+HBRUSH WINAPI CreateSolidBrush(COLORREF color);
+BOOL WINAPI DeleteObject(HGDIOBJ ho);
+COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color);
 
 #ifdef __cplusplus
 }

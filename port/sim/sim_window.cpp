@@ -12,6 +12,7 @@ bool SimWindow::CreateDialogWindow(const DialogTemplate &dialog, DialogInput *in
     shown = dialog;
     input_ = input;
     for (const DialogItem &item : dialog.items) enabled[item.id] = !(item.style & 0x08000000L);
+    if (pixels.empty()) SetClientSize(353, 240);  // the dialog's size with an 8-point font
     return true;
 }
 
@@ -50,6 +51,24 @@ void SimWindow::OpenMessageBox(const char *text, const char *caption, unsigned t
     messageBoxes.push_back({text, caption, type, clock_.Now()});
     boxOpen_ = true;
     clock_.After(messageBoxDelay, [this] { boxOpen_ = false; });
+}
+
+void SimWindow::SetClientSize(int width, int height, uint32_t background)
+{
+    clientWidth = width;
+    clientHeight = height;
+    pixels.assign((size_t)width * height, background);
+}
+
+bool SimWindow::BeginDrawing(Surface *surface)
+{
+    if (!Live()) return false;
+    drawing = true;
+    surface->pixels = pixels.data();
+    surface->width = clientWidth;
+    surface->height = clientHeight;
+    surface->stride = clientWidth;
+    return true;
 }
 
 void SimWindow::WaitForEvents()

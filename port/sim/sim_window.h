@@ -46,6 +46,19 @@ public:
     std::vector<ShownMessageBox> messageBoxes;
     std::vector<BeepRecord> beeps;
 
+    // The client area and its pixels, which start as `background`.
+    void SetClientSize(int width, int height, uint32_t background = 0x808080);
+    int clientWidth = 0;
+    int clientHeight = 0;
+    std::vector<uint32_t> pixels;
+    // A pixel of the client area; ~0 outside it.
+    uint32_t Pixel(int x, int y) const
+    {
+        return x >= 0 && y >= 0 && x < clientWidth && y < clientHeight ? pixels[(size_t)y * clientWidth + x] : ~0u;
+    }
+    int drawings = 0;  // finished drawings
+    bool drawing = false;
+
     // What to do when the program waits and nothing will ever happen;
     // by default the run is aborted with a message.
     std::function<void()> onStall;
@@ -64,6 +77,17 @@ public:
     void OpenMessageBox(const char *text, const char *caption, unsigned type) override;
     bool MessageBoxOpen() override { return boxOpen_; }
     void Beep(unsigned type) override { beeps.push_back({type, clock_.Now()}); }
+    void ClientSize(int *width, int *height) override
+    {
+        *width = clientWidth;
+        *height = clientHeight;
+    }
+    bool BeginDrawing(Surface *surface) override;
+    void EndDrawing() override
+    {
+        drawing = false;
+        drawings++;
+    }
     void WaitForEvents() override;
     void Wake() override {}
 

@@ -1,0 +1,98 @@
+// Drawing on the dialog: its client rectangle, a device context on its own
+// pixels, solid brushes and single pixels.
+#include <map>
+
+#include <windows.h>
+
+#include "platform.h"
+
+namespace port {
+
+bool IsDialogWindow(HWND hwnd);
+
+namespace {
+
+struct DeviceContext {
+    HWND hwnd;
+    Surface surface;
+};
+
+std::map<uintptr_t, DeviceContext> contexts;
+std::map<uintptr_t, COLORREF> brushes;
+uintptr_t nextHandle = 1;
+
+uintptr_t NewHandle() { return (nextHandle++ << 4) | 0xD; }
+
+DeviceContext *Context(HDC hdc)
+{
+    auto it = contexts.find((uintptr_t)hdc);
+    return it == contexts.end() ? nullptr : &it->second;
+}
+
+uint32_t ToPixel(COLORREF color) { return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color); }
+
+}  // namespace
+
+}  // namespace port
+
+using namespace port;
+
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
+{
+    // Only the dialog is drawn on; its controls are the window system's.
+    if (!lpRect || !IsDialogWindow(hWnd)) return FALSE;
+    int width = 0, height = 0;
+    Window().ClientSize(&width, &height);
+    *lpRect = {0, 0, width, height};
+    return TRUE;
+}
+
+HDC WINAPI GetDC(HWND hWnd)
+{
+    Surface surface;
+    if (!IsDialogWindow(hWnd) || !Window().BeginDrawing(&surface)) return nullptr;
+    uintptr_t handle = NewHandle();
+    contexts[handle] = {hWnd, surface};
+    return (HDC)handle;
+}
+
+int WINAPI ReleaseDC(HWND hWnd, HDC hDC)
+{
+    DeviceContext *dc = Context(hDC);
+    if (!dc || dc->hwnd != hWnd) return 0;
+    contexts.erase((uintptr_t)hDC);
+    Window().EndDrawing();
+    return 1;
+}
+
+HBRUSH WINAPI CreateSolidBrush(COLORREF color)
+{
+    uintptr_t handle = NewHandle();
+    brushes[handle] = color & 0xFFFFFF;
+    return (HBRUSH)handle;
+}
+
+BOOL WINAPI DeleteObject(HGDIOBJ ho) { return brushes.erase((uintptr_t)ho) > 0; }
+
+int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
+{
+    DeviceContext *dc = Context(hDC);
+    auto brush = brushes.find((uintptr_t)hbr);
+    if (!dc || !lprc || brush == brushes.end()) return 0;
+    const Surface &s = dc->surface;
+    LONG left = lprc->left < 0 ? 0 : lprc->left, top = lprc->top < 0 ? 0 : lprc->top;
+    LONG right = lprc->right > s.width ? s.width : lprc->right;
+    LONG bottom = lprc->bottom > s.height ? s.height : lprc->bottom;
+    uint32_t pixel = ToPixel(brush->second);
+    for (LONG y = top; y < bottom; y++)
+        for (LONG x = left; x < right; x++) s.pixels[(size_t)y * s.stride + x] = pixel;
+    return 1;
+}
+
+COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color)
+{
+    DeviceContext *dc = Context(hdc);
+    if (!dc || x < 0 || y < 0 || x >= dc->surface.width || y >= dc->surface.height) return CLR_INVALID;
+    dc->surface.pixels[(size_t)y * dc->surface.stride + x] = ToPixel(color);
+    return color & 0xFFFFFF;
+}

@@ -1,0 +1,139 @@
+// The waveform trace, drawn on the simulated dialog's pixels.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "../trace/trace.h"
+#include "support/program_run.h"
+
+namespace {
+
+const uint32_t kGreen = 0x00FF00, kBlack = 0, kBackground = 0x808080;
+
+// Draws `samples` once on a dialog whose client area is width x height.
+class TraceProbe {
+public:
+    ProgramRun run;
+
+    void Draw(int width, int height, const std::vector<BYTE> &samples, int count)
+    {
+        run.window.SetClientSize(width, height, kBackground);
+        current = this;
+        run.At(Ms(10), [this, &samples, count] {
+            DrawWaveform(hwnd, samples.data(), count);
+            EndDialog(hwnd, 0);
+        });
+        DialogBoxParamA((HINSTANCE)1, "Record", nullptr, Proc, 0);
+    }
+
+    int GreenIn(int x0, int x1, int y0, int y1) const
+    {
+        int n = 0;
+        for (int y = y0; y < y1; y++)
+            for (int x = x0; x < x1; x++) n += run.window.Pixel(x, y) == kGreen;
+        return n;
+    }
+
+private:
+    HWND hwnd = nullptr;
+    static TraceProbe *current;
+    static INT_PTR CALLBACK Proc(HWND hDlg, UINT, WPARAM, LPARAM)
+    {
+        current->hwnd = hDlg;
+        return TRUE;
+    }
+};
+TraceProbe *TraceProbe::current;
+
+TEST(Trace, SilenceIsOneGreenRowAcrossABlackBand)
+{
+    TraceProbe probe;
+    probe.Draw(353, 300, std::vector<BYTE>(2048, 0x80), 2048);
+    for (int x = 0; x < 353; x++) {
+        EXPECT_EQ(probe.run.window.Pixel(x, 128), kGreen) << x;
+        EXPECT_EQ(probe.run.window.Pixel(x, 127), kBlack) << x;
+        EXPECT_EQ(probe.run.window.Pixel(x, 255), kBlack) << x;
+        EXPECT_EQ(probe.run.window.Pixel(x, 256), kBackground) << x;  // below the band: untouched
+    }
+    EXPECT_EQ(probe.GreenIn(0, 353, 0, 256), 353);
+    EXPECT_EQ(probe.run.window.drawings, 1);
+    EXPECT_FALSE(probe.run.window.drawing);  // the surface was given back
+}
+
+TEST(Trace, RampFallsFromTopLeftToBottomRight)
+{
+    std::vector<BYTE> ramp(2048);
+    for (int i = 0; i < 2048; i++) ramp[i] = (BYTE)(i / 8);
+    TraceProbe probe;
+    probe.Draw(1024, 256, ramp, 2048);
+    // Two samples to a column: column x holds the dots of samples 2x and 2x+1.
+    for (int x = 0; x < 1024; x++) {
+        EXPECT_EQ(probe.run.window.Pixel(x, x / 4), kGreen) << x;
+        EXPECT_EQ(probe.GreenIn(x, x + 1, 0, 256), 1) << x;
+    }
+    EXPECT_EQ(probe.run.window.Pixel(0, 0), kGreen);
+    EXPECT_EQ(probe.run.window.Pixel(1023, 255), kGreen);
+}
+
+TEST(Trace, DotsSpreadOverNarrowAndWideWindows)
+{
+    std::vector<BYTE> silence(2048, 0x80);
+    TraceProbe wide;
+    wide.Draw(4096, 256, silence, 2048);
+    for (int x = 0; x < 4096; x++) EXPECT_EQ(wide.run.window.Pixel(x, 128), x % 2 ? kBlack : kGreen) << x;
+
+    // 300 / 2048 in single precision: several samples to a column, every
+    // column reached, the last sample at floor(2047 * 300 / 2048).
+    std::vector<BYTE> marked(2048, 0x80);
+    marked[2047] = 10;
+    TraceProbe narrow;
+    narrow.Draw(300, 256, marked, 2048);
+    EXPECT_EQ(narrow.GreenIn(0, 300, 128, 129), 300);
+    EXPECT_EQ(narrow.run.window.Pixel(299, 10), kGreen);
+    EXPECT_EQ(narrow.GreenIn(0, 300, 10, 11), 1);
+}
+
+TEST(Trace, NoSamplesClearsTheBandOnly)
+{
+    for (int count : {0, -5}) {
+        TraceProbe probe;
+        probe.Draw(353, 260, std::vector<BYTE>(2048, 0x80), count);
+        EXPECT_EQ(probe.GreenIn(0, 353, 0, 256), 0);
+        EXPECT_EQ(probe.run.window.Pixel(200, 100), kBlack);
+        EXPECT_EQ(probe.run.window.Pixel(200, 258), kBackground);
+    }
+}
+
+TEST(Trace, ShortClientAreaShowsTheRowsThatFit)
+{
+    std::vector<BYTE> samples(2048, 250);
+    samples[0] = 100;
+    TraceProbe probe;
+    probe.Draw(353, 240, samples, 2048);
+    EXPECT_EQ(probe.GreenIn(0, 353, 0, 240), 1);
+    EXPECT_EQ(probe.run.window.Pixel(0, 100), kGreen);
+    EXPECT_EQ(probe.run.window.Pixel(352, 239), kBlack);
+}
+
+TEST(Trace, EveryCapturedBlockIsDrawnAndTheLastStaysAfterStop)
+{
+    ProgramRun run;
+    run.window.SetClientSize(353, 260);
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    run.window.ClickAt(Ms(1000), IDC_STOP);
+    bool checked = false;
+    run.At(Ms(1500), [&] {
+        // The band shows the last block handed back, which is also the
+        // one kept for the next recording.
+        checked = true;
+        float step = (float)run.window.clientWidth / BLOCK_BYTES;
+        for (int i = 0; i < BLOCK_BYTES; i++)
+            ASSERT_EQ(run.window.Pixel((int)(i * step), loop.latestBlock[i]), kGreen) << i;
+    });
+    run.window.CloseAt(Ms(2000));
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(run.window.drawings, 2 + (int)(Ms(900) / kBlock));
+}
+
+}  // namespace
