@@ -13,17 +13,20 @@
 
 namespace {
 
-bool Set(const char *name) {
+bool Set(const char *name)
+{
     const char *value = getenv(name);
     return value != nullptr && value[0] != '\0';
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     // Without a display Qt would abort with a long explanation; say it in one line.
     if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
-        fprintf(stderr, "larkspan: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+        fprintf(stderr,
+                "larkspan: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set)\n");
         return 1;
     }
 

@@ -1,0 +1,504 @@
+#include "qt/qt_window.h"
+
+#include <windows.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QImage>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+
+namespace port {
+
+namespace {
+
+// The string Windows averages to find the horizontal base unit.
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+bool SameClass(const std::string &a, const char *b)
+{
+    return QString::fromStdString(a).compare(QLatin1String(b), Qt::CaseInsensitive) == 0;
+}
+
+QRect ToQRect(const PixelRect &r)
+{
+    return QRect(r.x, r.y, r.width, r.height);
+}
+
+Qt::WindowFlags FrameFlags(uint32_t style)
+{
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint;
+    if ((style & WS_CAPTION) == WS_CAPTION) {
+        flags |= Qt::WindowTitleHint;
+    }
+    if (style & WS_SYSMENU) {
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        // On a top-level window these bits are the minimize and maximize boxes.
+        if (style & WS_MINIMIZEBOX) {
+            flags |= Qt::WindowMinimizeButtonHint;
+        }
+        if (style & WS_MAXIMIZEBOX) {
+            flags |= Qt::WindowMaximizeButtonHint;
+        }
+    }
+    return flags;
+}
+
+QMessageBox::Icon IconFor(unsigned type)
+{
+    switch (type & 0xF0) {
+        case MB_ICONHAND:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONEXCLAMATION:
+            return QMessageBox::Warning;
+        case MB_ICONASTERISK:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+int ModifiersOf(Qt::KeyboardModifiers qt)
+{
+    int modifiers = 0;
+    if (qt & Qt::ShiftModifier) {
+        modifiers |= kShift;
+    }
+    if (qt & Qt::AltModifier) {
+        modifiers |= kAlt;
+    }
+    if (qt & Qt::ControlModifier) {
+        modifiers |= kControl;
+    }
+    return modifiers;
+}
+
+// The VK code of a key the dialog manager handles itself, or 0.
+int DialogKey(const QKeyEvent &key)
+{
+    switch (key.key()) {
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            return VK_TAB;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return VK_RETURN;
+        case Qt::Key_Space:
+            return VK_SPACE;
+        case Qt::Key_Escape:
+            return VK_ESCAPE;
+        case Qt::Key_F4:
+            return (key.modifiers() & Qt::AltModifier) ? VK_F4 : 0;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+// The dialog's top-level window. Its client area is an image the program
+// draws on; painted before the children, it stays beneath the controls.
+class QtWindowBackend::Dialog : public QWidget {
+public:
+    explicit Dialog(QtWindowBackend *owner) : owner_(owner) {}
+    void Detach() { owner_ = nullptr; }
+
+    // The pixels stay put until the matching EndDrawing, even if the
+    // window is resized meanwhile.
+    uint32_t *BeginDrawing(int *stride)
+    {
+        if (drawing_++ == 0) {
+            FitSurface();
+            SetAlpha(0);
+        }
+        *stride = surface_.bytesPerLine() / 4;
+        return reinterpret_cast<uint32_t *>(surface_.bits());
+    }
+    void EndDrawing()
+    {
+        if (drawing_ > 0 && --drawing_ == 0) {
+            SetAlpha(0xFF);
+            FitSurface();
+            repaint();
+        }
+    }
+    QSize SurfaceSize() const { return surface_.size(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter painter(this);
+        painter.drawImage(event->rect().topLeft(), surface_, event->rect());
+    }
+    void resizeEvent(QResizeEvent *) override
+    {
+        if (drawing_ == 0) {
+            FitSurface();
+        }
+    }
+    // The dialog procedure decides whether the window closes.
+    void closeEvent(QCloseEvent *event) override
+    {
+        event->ignore();
+        if (owner_ != nullptr) {
+            owner_->ForwardClose();
+        }
+    }
+
+private:
+    // The program draws 0x00RRGGBB; Qt's RGB32 images must be 0xFFRRGGBB.
+    void SetAlpha(uint32_t alpha)
+    {
+        for (int y = 0; y < surface_.height(); y++) {
+            auto *row = reinterpret_cast<uint32_t *>(surface_.scanLine(y));
+            for (int x = 0; x < surface_.width(); x++) {
+                row[x] = (row[x] & 0xFFFFFF) | (alpha << 24);
+            }
+        }
+    }
+
+    // Keeps what was drawn; new area gets the dialog's background, as on Windows.
+    void FitSurface()
+    {
+        if (surface_.size() == size()) {
+            return;
+        }
+        QImage next(size(), QImage::Format_RGB32);
+        next.fill(palette().color(QPalette::Window));
+        QPainter(&next).drawImage(0, 0, surface_);
+        surface_ = std::move(next);
+    }
+
+    QtWindowBackend *owner_;
+    QImage surface_;
+    int drawing_ = 0;
+};
+
+// Takes the dialog-navigation keys away from Qt, which would otherwise move
+// focus, click buttons or close the window on its own.
+class QtWindowBackend::KeyFilter : public QObject {
+public:
+    KeyFilter(QtWindowBackend *owner, QObject *parent) : QObject(parent), owner_(owner) {}
+    void Detach() { owner_ = nullptr; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) {
+            return QObject::eventFilter(watched, event);
+        }
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const int vk = DialogKey(*key);
+        if (vk == 0) {
+            return QObject::eventFilter(watched, event);
+        }
+        if (type == QEvent::ShortcutOverride) {
+            // Accepted, so no shortcut takes the key and it arrives as a press.
+            event->accept();
+            return true;
+        }
+        // A held Space still presses a button only once.
+        if (type == QEvent::KeyPress && owner_ != nullptr && !(vk == VK_SPACE && key->isAutoRepeat())) {
+            int modifiers = ModifiersOf(key->modifiers());
+            if (key->key() == Qt::Key_Backtab) {
+                modifiers |= kShift;
+            }
+            owner_->ForwardKey(vk, modifiers);
+        }
+        return true;
+    }
+
+private:
+    QtWindowBackend *owner_;
+};
+
+QtWindowBackend::QtWindowBackend() : dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread()))
+{
+    Q_ASSERT(dispatcher_ != nullptr);
+}
+
+QtWindowBackend::~QtWindowBackend()
+{
+    DestroyDialogWindow();
+}
+
+bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInput *input)
+{
+    DestroyDialogWindow();
+    input_ = input;
+    dialog_ = new Dialog(this);
+    keyFilter_ = new KeyFilter(this, dialog_);
+
+    dialog_->setWindowFlags(FrameFlags(dialog.style));
+    dialog_->setWindowTitle(QString::fromStdString(dialog.caption));
+    // The window itself can hold the focus, so keys still arrive when no
+    // control has it; Qt never moves it there by itself.
+    dialog_->setFocusPolicy(Qt::NoFocus);
+    dialog_->installEventFilter(keyFilter_);
+
+    if ((dialog.style & DS_SETFONT) && !dialog.faceName.empty() && dialog.pointSize > 0) {
+        QFont font(QString::fromStdString(dialog.faceName));
+        font.setPointSize(dialog.pointSize);
+        dialog_->setFont(font);  // the controls inherit it
+    }
+    const QFontMetrics metrics = dialog_->fontMetrics();
+    units_ = BaseUnitsFromMetrics(metrics.horizontalAdvance(QLatin1String(kAlphabet)), metrics.height());
+
+    // The template's x, y place the client area, from the screen's origin.
+    QRect client = ToQRect(DialogRectToPixels(dialog.x, dialog.y, dialog.cx, dialog.cy, units_));
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        client.translate(screen->geometry().topLeft());
+    }
+    dialog_->setGeometry(client);
+    if (!(dialog.style & WS_THICKFRAME)) {
+        dialog_->setFixedSize(client.size());
+    }
+
+    // Created in template order, which is also Qt's focus chain order.
+    for (const DialogItem &item : dialog.items) {
+        QWidget *control = CreateControl(item);
+        if (control == nullptr) {
+            qWarning("Dialog %s: control class \"%s\" is not supported", dialog.name.c_str(),
+                     item.className.c_str());
+            DestroyDialogWindow();
+            return false;
+        }
+        // Positioned once and never laid out again, as on Windows.
+        control->setGeometry(ToQRect(DialogRectToPixels(item.x, item.y, item.cx, item.cy, units_)));
+        control->setEnabled(!(item.style & WS_DISABLED));
+        control->setVisible(item.style & WS_VISIBLE);
+        control->setFocusPolicy(Qt::NoFocus);  // focus is set by the dialog manager only
+        control->installEventFilter(keyFilter_);
+        controls_.push_back(Control{item.id, control});
+    }
+
+    dialog_->show();
+    dialog_->raise();
+    dialog_->activateWindow();
+    return true;
+}
+
+QWidget *QtWindowBackend::CreateControl(const DialogItem &item)
+{
+    const QString text = QString::fromStdString(item.text);
+    if (SameClass(item.className, "Button")) {
+        auto *button = new QPushButton(text, dialog_);
+        // Enter and Space belong to the dialog manager, never to the button.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        // Nor do mnemonics: Qt would click the button on Alt+letter.
+        button->setShortcut(QKeySequence());
+        button->setAutoFillBackground(true);  // solid over the drawing, as on Windows
+        const int id = item.id;
+        clickConnections_.push_back(
+            QObject::connect(button, &QPushButton::clicked, [this, id] { ForwardClick(id); }));
+        return button;
+    }
+    if (SameClass(item.className, "Static")) {
+        auto *label = new QLabel(dialog_);
+        label->setTextFormat(Qt::PlainText);
+        label->setText(text);
+        label->setWordWrap(true);
+        label->setAutoFillBackground(true);
+        Qt::Alignment horizontal = Qt::AlignLeft;
+        if ((item.style & 0x1F) == SS_CENTER) {
+            horizontal = Qt::AlignHCenter;
+        } else if ((item.style & 0x1F) == SS_RIGHT) {
+            horizontal = Qt::AlignRight;
+        }
+        label->setAlignment(horizontal | Qt::AlignTop);
+        if (item.style & SS_SUNKEN) {
+            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            label->setLineWidth(1);
+        }
+        return label;
+    }
+    return nullptr;
+}
+
+void QtWindowBackend::DestroyDialogWindow()
+{
+    input_ = nullptr;
+    controls_.clear();
+    messageBox_ = nullptr;  // a child of the dialog
+    messageBoxOpen_ = false;
+    if (dialog_ == nullptr) {
+        return;
+    }
+    for (const QMetaObject::Connection &connection : clickConnections_) {
+        QObject::disconnect(connection);
+    }
+    clickConnections_.clear();
+    dialog_->Detach();
+    keyFilter_->Detach();
+    keyFilter_ = nullptr;
+    if (callbackDepth_ > 0) {
+        // Called back from one of the dialog's own event handlers, which
+        // still use it once we return: Qt deletes it after that handler.
+        dialog_->hide();
+        dialog_->deleteLater();
+    } else {
+        delete dialog_;
+    }
+    dialog_ = nullptr;
+}
+
+void QtWindowBackend::SetControlEnabled(int id, bool enabled)
+{
+    if (QWidget *control = ControlWidget(id)) {
+        control->setEnabled(enabled);
+    }
+}
+
+void QtWindowBackend::SetFocusControl(int id)
+{
+    if (dialog_ == nullptr) {
+        return;
+    }
+    QWidget *control = id != 0 ? ControlWidget(id) : nullptr;
+    // Qt refuses focus to a disabled or hidden widget; the window takes it then.
+    if (control != nullptr && control->isEnabled() && control->isVisible()) {
+        control->setFocus(Qt::OtherFocusReason);
+    } else {
+        dialog_->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void QtWindowBackend::OpenMessageBox(const char *text, const char *caption, unsigned type)
+{
+    delete messageBox_;
+    // Win32 titles a message box without a caption "Error".
+    const QString title = QString::fromUtf8(caption != nullptr ? caption : "Error");
+    messageBox_ = new QMessageBox(IconFor(type), title, QString::fromUtf8(text != nullptr ? text : ""),
+                                  QMessageBox::Ok, dialog_);
+    messageBox_->setTextFormat(Qt::PlainText);
+    messageBoxOpen_ = true;
+    QObject::connect(messageBox_, &QDialog::finished, [this] {
+        messageBoxOpen_ = false;
+        Wake();
+    });
+    // Window-modal: the dialog takes no input until the box is closed.
+    messageBox_->open();
+}
+
+bool QtWindowBackend::MessageBoxOpen()
+{
+    return messageBoxOpen_;
+}
+
+void QtWindowBackend::Beep(unsigned type)
+{
+    (void)type;  // one sound for every kind
+    QApplication::beep();
+}
+
+void QtWindowBackend::ClientSize(int *width, int *height)
+{
+    *width = dialog_ != nullptr ? dialog_->width() : 0;
+    *height = dialog_ != nullptr ? dialog_->height() : 0;
+}
+
+bool QtWindowBackend::BeginDrawing(Surface *surface)
+{
+    if (dialog_ == nullptr) {
+        return false;
+    }
+    surface->pixels = dialog_->BeginDrawing(&surface->stride);
+    surface->width = dialog_->SurfaceSize().width();
+    surface->height = dialog_->SurfaceSize().height();
+    return true;
+}
+
+// Painted at once rather than at the next wait: the program may be busy
+// with sound for a while before it waits again.
+void QtWindowBackend::EndDrawing()
+{
+    if (dialog_ != nullptr) {
+        dialog_->EndDrawing();
+    }
+}
+
+void QtWindowBackend::WaitForEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// A wake-up left pending also ends the next wait, so none is lost between
+// the caller's check and WaitForEvents.
+void QtWindowBackend::Wake()
+{
+    dispatcher_->wakeUp();
+}
+
+QWidget *QtWindowBackend::DialogWidget() const
+{
+    return dialog_;
+}
+
+QWidget *QtWindowBackend::ControlWidget(int id) const
+{
+    for (const Control &control : controls_) {
+        if (control.id == id) {
+            return control.widget;
+        }
+    }
+    return nullptr;
+}
+
+QMessageBox *QtWindowBackend::MessageBoxWidget() const
+{
+    return messageBox_;
+}
+
+bool QtWindowBackend::Accepting() const
+{
+    return input_ != nullptr && !messageBoxOpen_;
+}
+
+void QtWindowBackend::ForwardKey(int vk, int modifiers)
+{
+    if (Accepting()) {
+        // Focus cues show once the keyboard is used, as on Windows.
+        if (!dialog_->testAttribute(Qt::WA_KeyboardFocusChange)) {
+            dialog_->setAttribute(Qt::WA_KeyboardFocusChange);
+            if (QWidget *focus = dialog_->focusWidget()) {
+                focus->update();
+            }
+        }
+        ++callbackDepth_;
+        input_->KeyPressed(vk, modifiers);
+        --callbackDepth_;
+    }
+}
+
+void QtWindowBackend::ForwardClick(int id)
+{
+    if (Accepting()) {
+        ++callbackDepth_;
+        input_->ButtonClicked(id);
+        --callbackDepth_;
+    }
+}
+
+void QtWindowBackend::ForwardClose()
+{
+    if (Accepting()) {
+        ++callbackDepth_;
+        input_->CloseClicked();
+        --callbackDepth_;
+    }
+}
+
+}  // namespace port

@@ -1,0 +1,74 @@
+// The dialog on a desktop, drawn with Qt Widgets. Construct it on the main
+// thread once the QApplication exists; every method but Wake() must be
+// called on that thread too.
+#pragma once
+
+#include <vector>
+
+#include <QMetaObject>
+
+#include "qt/dialog_units.h"
+#include "window_backend.h"
+
+class QAbstractEventDispatcher;
+class QMessageBox;
+class QWidget;
+
+namespace port {
+
+class QtWindowBackend : public WindowBackend {
+public:
+    QtWindowBackend();
+    ~QtWindowBackend() override;
+    QtWindowBackend(const QtWindowBackend &) = delete;
+    QtWindowBackend &operator=(const QtWindowBackend &) = delete;
+
+    bool CreateDialogWindow(const DialogTemplate &dialog, DialogInput *input) override;
+    void DestroyDialogWindow() override;
+    void SetControlEnabled(int id, bool enabled) override;
+    void SetFocusControl(int id) override;
+
+    void OpenMessageBox(const char *text, const char *caption, unsigned type) override;
+    bool MessageBoxOpen() override;
+    void Beep(unsigned type) override;
+
+    void ClientSize(int *width, int *height) override;
+    bool BeginDrawing(Surface *surface) override;
+    void EndDrawing() override;
+
+    void WaitForEvents() override;
+    void Wake() override;
+
+    // For tests and diagnostics: the widgets as built, or null.
+    QWidget *DialogWidget() const;
+    QWidget *ControlWidget(int id) const;  // the first control with `id`
+    QMessageBox *MessageBoxWidget() const;
+    BaseUnits DialogBaseUnits() const { return units_; }
+
+private:
+    class Dialog;
+    class KeyFilter;
+    struct Control {
+        int id;
+        QWidget *widget;
+    };
+
+    QWidget *CreateControl(const DialogItem &item);
+    bool Accepting() const;
+    void ForwardKey(int vk, int modifiers);
+    void ForwardClick(int id);
+    void ForwardClose();
+
+    QAbstractEventDispatcher *const dispatcher_;  // the main thread's, for Wake()
+    DialogInput *input_ = nullptr;
+    Dialog *dialog_ = nullptr;  // owns the controls, the key filter and the message box
+    KeyFilter *keyFilter_ = nullptr;
+    std::vector<Control> controls_;  // in template order
+    std::vector<QMetaObject::Connection> clickConnections_;
+    int callbackDepth_ = 0;  // > 0 while the dialog manager runs inside a Qt event handler
+    QMessageBox *messageBox_ = nullptr;
+    bool messageBoxOpen_ = false;
+    BaseUnits units_;
+};
+
+}  // namespace port

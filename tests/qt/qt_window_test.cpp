@@ -1,0 +1,414 @@
+// The Qt dialog built from the program's own "Record" template, driven
+// through Qt's window-system entry points as a user's input would be.
+#include "qt/qt_window.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QTest>
+#include <QWindow>
+
+#include "../../res/resource.h"
+
+namespace port {
+namespace {
+
+struct Key {
+    int vk;
+    int modifiers;
+    bool operator==(const Key &other) const { return vk == other.vk && modifiers == other.modifiers; }
+};
+
+void PrintTo(const Key &key, std::ostream *os)
+{
+    *os << "{vk " << key.vk << ", modifiers " << key.modifiers << "}";
+}
+
+class RecordingInput : public DialogInput {
+public:
+    std::vector<int> clicks;
+    std::vector<Key> keys;
+    int closes = 0;
+
+    void ButtonClicked(int id) override { clicks.push_back(id); }
+    void KeyPressed(int vk, int modifiers) override { keys.push_back(Key{vk, modifiers}); }
+    void CloseClicked() override { closes++; }
+};
+
+QRect ToQRect(const PixelRect &r)
+{
+    return QRect(r.x, r.y, r.width, r.height);
+}
+
+// A press and release at the widget's centre, delivered to its window.
+void Click(QWidget *widget)
+{
+    QWidget *top = widget->window();
+    QTest::mouseClick(top->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      widget->mapTo(top, widget->rect().center()));
+}
+
+class QtDialogTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        tmpl_ = FindDialogTemplate("Record");
+        ASSERT_NE(tmpl_, nullptr);
+        ASSERT_TRUE(backend_.CreateDialogWindow(*tmpl_, &input_));
+        dialog_ = backend_.DialogWidget();
+        ASSERT_NE(dialog_, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_));
+        record_ = qobject_cast<QPushButton *>(backend_.ControlWidget(IDC_RECORD));
+        stop_ = qobject_cast<QPushButton *>(backend_.ControlWidget(IDC_STOP));
+        contact_ = qobject_cast<QLabel *>(backend_.ControlWidget(IDC_CONTACT));
+        ASSERT_NE(record_, nullptr);
+        ASSERT_NE(stop_, nullptr);
+        ASSERT_NE(contact_, nullptr);
+    }
+    void TearDown() override { backend_.DestroyDialogWindow(); }
+
+    void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(dialog_->windowHandle(), key, modifiers);
+    }
+
+    QtWindowBackend backend_;
+    RecordingInput input_;
+    const DialogTemplate *tmpl_ = nullptr;
+    QWidget *dialog_ = nullptr;
+    QPushButton *record_ = nullptr;
+    QPushButton *stop_ = nullptr;
+    QLabel *contact_ = nullptr;
+};
+
+TEST_F(QtDialogTest, GeometryIsTheTemplateInDialogUnits)
+{
+    EXPECT_EQ(dialog_->font().family(), QString::fromStdString(tmpl_->faceName));
+    EXPECT_EQ(dialog_->font().pointSize(), tmpl_->pointSize);
+    EXPECT_EQ(record_->font(), dialog_->font());
+
+    const QFontMetrics metrics(dialog_->font());
+    const BaseUnits units = backend_.DialogBaseUnits();
+    EXPECT_EQ(units.x, BaseUnitsFromMetrics(
+                           metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+                           metrics.height())
+                           .x);
+    EXPECT_EQ(units.y, metrics.height());
+    ASSERT_GT(units.x, 0);
+
+    // The client area, in screen coordinates.
+    const QRect client = ToQRect(DialogRectToPixels(tmpl_->x, tmpl_->y, tmpl_->cx, tmpl_->cy, units))
+                             .translated(QGuiApplication::primaryScreen()->geometry().topLeft());
+    EXPECT_EQ(dialog_->geometry(), client);
+
+    for (const DialogItem &item : tmpl_->items) {
+        SCOPED_TRACE(item.text);
+        const QRect expected = ToQRect(DialogRectToPixels(item.x, item.y, item.cx, item.cy, units));
+        EXPECT_EQ(backend_.ControlWidget(item.id)->geometry(), expected);
+    }
+
+    // Resizing the frame leaves the controls where they are.
+    const QRect recordBefore = record_->geometry();
+    const QRect contactBefore = contact_->geometry();
+    dialog_->resize(client.width() + 120, client.height() + 80);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog_->size(), QSize(client.width() + 120, client.height() + 80));
+    EXPECT_EQ(record_->geometry(), recordBefore);
+    EXPECT_EQ(contact_->geometry(), contactBefore);
+}
+
+TEST_F(QtDialogTest, WindowAndControlsFollowTheirStyles)
+{
+    EXPECT_EQ(dialog_->windowTitle(), QString::fromStdString(tmpl_->caption));
+    const Qt::WindowFlags flags = dialog_->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowTitleHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_NE(dialog_->minimumSize(), dialog_->maximumSize());  // resizable frame
+
+    EXPECT_EQ(record_->text(), "Record");
+    EXPECT_EQ(stop_->text(), "Stop");
+    EXPECT_TRUE(record_->isEnabled());
+    EXPECT_FALSE(stop_->isEnabled());
+    for (QPushButton *button : {record_, stop_}) {
+        EXPECT_TRUE(button->isVisible());
+        EXPECT_FALSE(button->isDefault());
+        EXPECT_FALSE(button->autoDefault());
+    }
+    EXPECT_TRUE(contact_->isVisible());
+    EXPECT_EQ(contact_->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(contact_->text().toStdString(), tmpl_->items[2].text);
+
+    // Qt's focus chain follows the template: Record, then Stop.
+    EXPECT_EQ(record_->nextInFocusChain(), stop_);
+
+    backend_.SetControlEnabled(IDC_STOP, true);
+    EXPECT_TRUE(stop_->isEnabled());
+    backend_.SetControlEnabled(IDC_RECORD, false);
+    EXPECT_FALSE(record_->isEnabled());
+}
+
+TEST_F(QtDialogTest, NavigationKeysGoToTheDialogManagerOnly)
+{
+    // Would take Escape if the key were not claimed before shortcuts run.
+    int shortcutFired = 0;
+    QShortcut escape(QKeySequence(Qt::Key_Escape), dialog_);
+    QObject::connect(&escape, &QShortcut::activated, [&] { shortcutFired++; });
+
+    backend_.SetFocusControl(IDC_RECORD);
+    ASSERT_TRUE(record_->hasFocus());
+
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers qtModifiers;
+        Key expected;
+    };
+    const Case cases[] = {
+        {Qt::Key_Tab, Qt::NoModifier, {VK_TAB, 0}},
+        {Qt::Key_Backtab, Qt::ShiftModifier, {VK_TAB, kShift}},
+        {Qt::Key_Tab, Qt::ShiftModifier, {VK_TAB, kShift}},
+        {Qt::Key_Tab, Qt::ControlModifier, {VK_TAB, kControl}},
+        {Qt::Key_Return, Qt::NoModifier, {VK_RETURN, 0}},
+        {Qt::Key_Enter, Qt::KeypadModifier, {VK_RETURN, 0}},
+        {Qt::Key_Space, Qt::NoModifier, {VK_SPACE, 0}},
+        {Qt::Key_Escape, Qt::NoModifier, {VK_ESCAPE, 0}},
+        {Qt::Key_F4, Qt::AltModifier, {VK_F4, kAlt}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(QKeySequence(c.key | c.qtModifiers).toString().toStdString());
+        input_.keys.clear();
+        Press(c.key, c.qtModifiers);
+        EXPECT_EQ(input_.keys, std::vector<Key>{c.expected});
+        // Qt neither moved the focus, nor clicked, nor closed anything.
+        EXPECT_TRUE(record_->hasFocus());
+        EXPECT_TRUE(input_.clicks.empty());
+        EXPECT_EQ(input_.closes, 0);
+        EXPECT_TRUE(dialog_->isVisible());
+    }
+    EXPECT_EQ(shortcutFired, 0);
+
+    // Other keys are not the dialog manager's.
+    input_.keys.clear();
+    Press(Qt::Key_A);
+    Press(Qt::Key_F4);
+    EXPECT_TRUE(input_.keys.empty());
+}
+
+TEST_F(QtDialogTest, KeysArriveWithoutAFocusedControl)
+{
+    backend_.SetFocusControl(IDC_RECORD);
+    backend_.SetControlEnabled(IDC_RECORD, false);  // drops the focus
+    Press(Qt::Key_Tab);
+    backend_.SetFocusControl(0);
+    EXPECT_FALSE(record_->hasFocus());
+    EXPECT_FALSE(stop_->hasFocus());
+    Press(Qt::Key_Space);
+    backend_.SetControlEnabled(IDC_STOP, true);
+    backend_.SetFocusControl(IDC_STOP);
+    EXPECT_TRUE(stop_->hasFocus());
+    Press(Qt::Key_Escape);
+    EXPECT_EQ(input_.keys, (std::vector<Key>{{VK_TAB, 0}, {VK_SPACE, 0}, {VK_ESCAPE, 0}}));
+}
+
+TEST_F(QtDialogTest, FocusCueShowsOnceTheKeyboardIsUsed)
+{
+    backend_.SetFocusControl(IDC_RECORD);
+    const QImage unused = record_->grab().toImage();
+    Press(Qt::Key_Tab);
+    EXPECT_NE(record_->grab().toImage(), unused);
+}
+
+TEST_F(QtDialogTest, MouseClicksAndTheCloseBox)
+{
+    Click(record_);
+    Click(stop_);  // disabled
+    Click(contact_);
+    EXPECT_EQ(input_.clicks, std::vector<int>{IDC_RECORD});
+
+    backend_.SetControlEnabled(IDC_STOP, true);
+    Click(stop_);
+    EXPECT_EQ(input_.clicks, (std::vector<int>{IDC_RECORD, IDC_STOP}));
+
+    // As the window manager closes a window; the dialog procedure decides.
+    dialog_->windowHandle()->close();
+    EXPECT_EQ(input_.closes, 1);
+    EXPECT_TRUE(dialog_->isVisible());
+}
+
+TEST_F(QtDialogTest, MessageBoxBlocksTheDialogUntilClosed)
+{
+    backend_.OpenMessageBox("The sound input cannot be opened.", "Larkspan", MB_OK | MB_ICONEXCLAMATION);
+    ASSERT_TRUE(backend_.MessageBoxOpen());
+    QMessageBox *box = backend_.MessageBoxWidget();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->parentWidget(), dialog_);
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_EQ(box->windowTitle(), "Larkspan");
+    EXPECT_EQ(box->text(), "The sound input cannot be opened.");
+    ASSERT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->standardButton(box->buttons()[0]), QMessageBox::Ok);
+
+    // The dialog under it takes nothing.
+    Press(Qt::Key_Tab);
+    Click(record_);
+    dialog_->windowHandle()->close();
+    EXPECT_TRUE(input_.keys.empty());
+    EXPECT_TRUE(input_.clicks.empty());
+    EXPECT_EQ(input_.closes, 0);
+    EXPECT_TRUE(backend_.MessageBoxOpen());
+
+    Click(box->buttons()[0]);
+    EXPECT_FALSE(backend_.MessageBoxOpen());
+    Press(Qt::Key_Tab);
+    Click(record_);
+    EXPECT_EQ(input_.keys, (std::vector<Key>{{VK_TAB, 0}}));
+    EXPECT_EQ(input_.clicks, std::vector<int>{IDC_RECORD});
+}
+
+// Fills the whole client area with one colour.
+void Fill(const Surface &surface, uint32_t pixel)
+{
+    for (int y = 0; y < surface.height; y++) {
+        for (int x = 0; x < surface.width; x++) {
+            surface.pixels[y * surface.stride + x] = pixel;
+        }
+    }
+}
+
+uint32_t Rgb(const QImage &image, int x, int y)
+{
+    return image.pixel(x, y) & 0xFFFFFF;
+}
+
+TEST_F(QtDialogTest, DrawingLiesBeneathTheControls)
+{
+    int width = 0, height = 0;
+    backend_.ClientSize(&width, &height);
+    EXPECT_EQ(QSize(width, height), dialog_->size());
+
+    Surface surface;
+    ASSERT_TRUE(backend_.BeginDrawing(&surface));
+    ASSERT_EQ(surface.width, width);
+    ASSERT_EQ(surface.height, height);
+    ASSERT_GE(surface.stride, width);
+    const uint32_t background = dialog_->palette().color(QPalette::Window).rgb() & 0xFFFFFF;
+    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1], background);
+    const uint32_t band = 0x123456;  // no style draws this
+    Fill(surface, band);
+    surface.pixels[10 * surface.stride + 20] = 0x00FF00;
+    backend_.EndDrawing();
+
+    const QImage shot = dialog_->grab().toImage();
+    ASSERT_EQ(shot.size(), QSize(width, height));
+    EXPECT_EQ(Rgb(shot, 20, 10), 0x00FF00u);
+    EXPECT_EQ(Rgb(shot, 0, 0), band);
+    EXPECT_EQ(Rgb(shot, width - 1, height - 1), band);
+    for (QWidget *control :
+         {static_cast<QWidget *>(record_), static_cast<QWidget *>(stop_), static_cast<QWidget *>(contact_)}) {
+        const QRect r = control->geometry();
+        int showingThrough = 0;
+        for (int y = r.top(); y <= r.bottom(); y++) {
+            for (int x = r.left(); x <= r.right(); x++) {
+                showingThrough += Rgb(shot, x, y) == band;
+            }
+        }
+        EXPECT_EQ(showingThrough, 0) << control->metaObject()->className();
+    }
+}
+
+TEST_F(QtDialogTest, ResizingKeepsTheDrawing)
+{
+    int width = 0, height = 0;
+    backend_.ClientSize(&width, &height);
+    Surface surface;
+    ASSERT_TRUE(backend_.BeginDrawing(&surface));
+    Fill(surface, 0x000000);
+    // Resized while the pixels are lent: they must stay valid until the end.
+    dialog_->resize(width + 40, height + 30);
+    QCoreApplication::processEvents();
+    Fill(surface, 0x00FF00);
+    backend_.EndDrawing();
+
+    int newWidth = 0, newHeight = 0;
+    backend_.ClientSize(&newWidth, &newHeight);
+    EXPECT_EQ(newWidth, width + 40);
+    EXPECT_EQ(newHeight, height + 30);
+    ASSERT_TRUE(backend_.BeginDrawing(&surface));
+    EXPECT_EQ(surface.width, newWidth);
+    EXPECT_EQ(surface.height, newHeight);
+    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1], 0x00FF00u);
+    EXPECT_EQ(surface.pixels[(newHeight - 1) * surface.stride + newWidth - 1],
+              dialog_->palette().color(QPalette::Window).rgb() & 0xFFFFFF);
+    backend_.EndDrawing();
+}
+
+// No timing here: a Wake() that is lost leaves the test blocked until CTest
+// times it out.
+TEST(QtWakeTest, WakeBeforeWaitIsNotLost)
+{
+    QtWindowBackend backend;
+    QCoreApplication::processEvents();
+    for (int i = 0; i < 20; i++) {
+        backend.Wake();
+        backend.WaitForEvents();
+    }
+}
+
+TEST(QtWakeTest, WakeFromAnotherThreadEndsTheWait)
+{
+    QtWindowBackend backend;
+    for (int i = 0; i < 5; i++) {
+        std::atomic<bool> woken{false};
+        std::thread waker([&] {
+            // Give the main thread a moment to block first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            woken = true;
+            backend.Wake();
+        });
+        while (!woken) {
+            backend.WaitForEvents();
+        }
+        waker.join();
+    }
+}
+
+TEST(QtWakeTest, ClosingTheMessageBoxEndsTheWait)
+{
+    const DialogTemplate *tmpl = FindDialogTemplate("Record");
+    ASSERT_NE(tmpl, nullptr);
+    QtWindowBackend backend;
+    RecordingInput input;
+    ASSERT_TRUE(backend.CreateDialogWindow(*tmpl, &input));
+    backend.OpenMessageBox("text", "caption", MB_ICONEXCLAMATION);
+    QAbstractButton *ok = backend.MessageBoxWidget()->buttons().value(0);
+    ASSERT_NE(ok, nullptr);
+    std::thread user([ok] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        QMetaObject::invokeMethod(ok, "click", Qt::QueuedConnection);
+    });
+    while (backend.MessageBoxOpen()) {
+        backend.WaitForEvents();
+    }
+    user.join();
+    EXPECT_FALSE(backend.MessageBoxWidget()->isVisible());
+}
+
+}  // namespace
+}  // namespace port
