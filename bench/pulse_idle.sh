@@ -1,0 +1,12 @@
+#!/bin/bash
+# What the PulseAudio backend costs in wake-ups of its own threads: with no
+# stream, with streams open, running and stopped, and after closing them.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d /tmp/larkspan-pulse-idle.XXXXXX)
+trap '"$root/e2e/pulse_rig.sh" stop "$work/rig" || true; rm -rf "$work"' EXIT
+g++ -O2 -std=c++17 -Wall -Wextra -pthread -I"$root/port" -I"$root/port/include" -I"$root/port/pulse" \
+    "$root/tests/pulse/pulse_loop_bench.cpp" "$root/port/pulse/pulse_audio.cpp" \
+    $(pkg-config --cflags --libs libpulse) -o "$work/bench"
+eval "$("$root/e2e/pulse_rig.sh" start "$work/rig")"
+"$work/bench" idle

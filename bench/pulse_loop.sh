@@ -1,0 +1,44 @@
+#!/bin/bash
+# The sound loop (2 capture + 2 playback blocks of 2048 bytes, playback primed
+# with two blocks of silence) on the PulseAudio backend, against a private
+# daemon with virtual devices: a click train goes in, the output is recorded,
+# and the delay and lost or repeated blocks are printed.
+#   bench/pulse_loop.sh [--short] [SECONDS]     default 60 s, --short 10 s
+set -euo pipefail
+
+seconds=60
+for arg in "$@"; do
+    case "$arg" in
+    --short) seconds=10 ;;
+    *) seconds=$arg ;;
+    esac
+done
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d /tmp/larkspan-pulse-bench.XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    "$root/e2e/pulse_rig.sh" stop "$work/rig" || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+g++ -O2 -std=c++17 -Wall -Wextra -pthread -I"$root/port" -I"$root/port/include" -I"$root/port/pulse" \
+    "$root/tests/pulse/pulse_loop_bench.cpp" "$root/port/pulse/pulse_audio.cpp" \
+    $(pkg-config --cflags --libs libpulse) -o "$work/bench"
+
+eval "$("$root/e2e/pulse_rig.sh" start "$work/rig")"
+"$work/bench" clicks $((seconds + 3)) >"$work/clicks.raw"
+parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$work/rec.raw" &
+pids+=($!)
+pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 "$work/clicks.raw" &
+pids+=($!)
+sleep 0.5
+
+echo "loop for $seconds s"
+"$work/bench" loop "$seconds"
+sleep 0.8
+kill "${pids[0]}"
+wait "${pids[0]}" 2>/dev/null || true
+"$work/bench" analyze "$work/rec.raw"
