@@ -196,6 +196,11 @@ MMRESULT CheckHeader(const WAVEHDR *header, UINT size)
 MMRESULT Prepare(Kind kind, uintptr_t handle, WAVEHDR *header, UINT size, bool prepare)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    // Preparing a prepared header, or unpreparing an unprepared one, has no
+    // effect and answers zero, whatever the handle (as documented, and as
+    // Wine does).
+    if (header && size >= sizeof(WAVEHDR) && ((header->dwFlags & WHDR_PREPARED) != 0) == prepare)
+        return MMSYSERR_NOERROR;
     if (!Lookup(handle, kind)) return MMSYSERR_INVALHANDLE;
     MMRESULT result = CheckHeader(header, size);
     if (result != MMSYSERR_NOERROR) return result;

@@ -130,6 +130,12 @@ TEST(WaveIn, ResetHandsBackPartlyFilledBlocksAndCloseRetiresTheHandle)
                 EXPECT_EQ(waveInReset(in), (MMRESULT)MMSYSERR_INVALHANDLE);
                 EXPECT_EQ(waveInClose(in), (MMRESULT)MMSYSERR_INVALHANDLE);
                 EXPECT_EQ(waveInAddBuffer(in, &a.header, sizeof(WAVEHDR)), (MMRESULT)MMSYSERR_INVALHANDLE);
+                // A header already in the wanted state answers zero, whatever the handle.
+                EXPECT_EQ(waveInPrepareHeader(in, &a.header, sizeof(WAVEHDR)), 0u);
+                EXPECT_EQ(waveInUnprepareHeader(in, &c.header, sizeof(WAVEHDR)), 0u);
+                EXPECT_EQ(waveInUnprepareHeader(in, &a.header, sizeof(WAVEHDR)),
+                          (MMRESULT)MMSYSERR_INVALHANDLE);
+                EXPECT_EQ(a.header.dwFlags, (DWORD)(WHDR_PREPARED | WHDR_DONE));
                 EXPECT_EQ(waveInClose(nullptr), (MMRESULT)MMSYSERR_INVALHANDLE);
                 EXPECT_EQ(waveOutReset((HWAVEOUT)in), (MMRESULT)MMSYSERR_INVALHANDLE);
             });
