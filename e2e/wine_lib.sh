@@ -1,0 +1,98 @@
+# Running Windows programs under Wine for the end-to-end scripts: a fresh
+# prefix of our own, the helper that looks at windows from inside Wine, and
+# the delay measure that knows Wine's playback clicks. Source it after
+# lib.sh; call wine_cleanup on exit.
+WINE_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/tools
+
+# A new prefix under the test's directory; no Mono or Gecko prompts, and
+# Wine draws the frame itself since Xvfb has no window manager.
+wine_prefix() {
+    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    command -v wine >/dev/null || { echo "wine is not installed"; return 1; }
+    wine wineboot --init >/dev/null 2>&1 || { echo "wineboot failed"; return 1; }
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+}
+
+wine_cleanup() {
+    [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] || return 0
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+}
+
+# Builds the window helper into the test's directory.
+wine_helper() {
+    x86_64-w64-mingw32-gcc -Wall -Wextra -O2 -o "$E2E_DIR/list_controls.exe" "$WINE_TOOLS/list_controls.c"
+}
+
+list_controls() { wine "$E2E_DIR/list_controls.exe" "$@" 2>/dev/null | tr -d '\r'; }
+
+# The delay of the rig's recording, as delay.py measures it, except that
+# the tone counts as come out only where it swings both ways over 50 ms.
+# Wine pads a playback underrun with zero bytes, which in 8-bit is a short
+# full-scale click of one sign; delay.py would take one for the tone. That
+# is Wine's behaviour, not the program's, so clicks under 50 ms are
+# tolerated; one of 50 ms or more is printed as "click" and fails the check.
+wine_delay() {  # file
+    python3 - "$1" <<'PY'
+import struct, sys
+RATE, LOUD, WINDOW, PART = 11025, 4000, 551, 110  # 50 ms in five 10 ms parts
+data = open(sys.argv[1], 'rb').read()
+n = len(data) // 4
+v = struct.unpack('<%dh' % (2 * n), data[:4 * n])
+left, right = v[0::2], v[1::2]
+run = longest = 0
+for s in right:
+    run = run + 1 if s <= -32000 else 0
+    longest = max(longest, run)
+if longest >= WINDOW:
+    print('click'); sys.exit()
+went_in = next((i for i, s in enumerate(left) if abs(s) > LOUD), None)
+def swings(i):  # the first 10 ms and most of the 50 ms swing both ways
+    ok = [max(p) > LOUD and min(p) < -LOUD for p in (right[j:j + PART] for j in range(i, i + WINDOW, PART))]
+    return ok[0] and sum(ok) >= 3
+came_out = None
+if went_in is not None:
+    came_out = next((i for i in range(went_in, len(right) - WINDOW)
+                     if abs(right[i]) > LOUD and right[i] > -32000 and swings(i)), None)
+print('none' if came_out is None else '%.4f' % ((came_out - went_in) / RATE))
+PY
+}
+
+# How many streams the rig's mic and spk serve (the keeper records bus.monitor).
+rig_streams() {
+    local mic spk
+    mic=$(pactl list short sources | awk '$2 == "mic" {print $1}')
+    spk=$(pactl list short sinks | awk '$2 == "spk" {print $1}')
+    echo $(($(pactl list short source-outputs | awk -v m="$mic" '$2 == m' | wc -l) +
+        $(pactl list short sink-inputs | awk -v s="$spk" '$2 == s' | wc -l)))
+}
+
+# What the template says, in pixels for base units bx x by, as the dialog
+# manager places it: "style VALUE", "at X Y W H" for the client area, then
+# one "control CLASS ID ENABLED LEFT TOP RIGHT BOTTOM" line per control.
+wine_template() {  # rc windows.h resource.h bx by
+    python3 - "$@" <<'PY'
+import re, sys
+rc, winh, resh, bx, by = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
+names = {}
+for path in (winh, resh):
+    for m in re.finditer(r'#define\s+(\w+)\s+\(?(-?(?:0x[0-9A-Fa-f]+|\d+))L?\)?', open(path).read()):
+        names[m.group(1)] = int(m.group(2), 0)
+def muldiv(a, b, c):  # Win32 MulDiv: rounded half away from zero
+    return (a * b * 2 + c) // (c * 2)
+def flags(text):
+    return sum(names[f.strip()] for f in text.split('|'))
+text = open(rc).read()
+x, y, w, h = map(int, re.search(r'DIALOG\s+(\d+),\s*(\d+),\s*(\d+),\s*(\d+)', text).groups())
+print('style 0x%08x' % flags(re.search(r'^STYLE\s+(.*)$', text, re.M).group(1)))
+print('at %d %d %d %d' % (muldiv(x, bx, 4), muldiv(y, by, 8), muldiv(w, bx, 4), muldiv(h, by, 8)))
+for m in re.finditer(r'CONTROL\s+"([^"]*)",\s*(\w+),\s*"(\w+)",\s*([^,]+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)', text):
+    label, ident, cls, style = m.group(1), names[m.group(2)], m.group(3), m.group(4)
+    cx, cy, cw, ch = map(int, m.groups()[4:])
+    left, top = muldiv(cx, bx, 4), muldiv(cy, by, 8)
+    enabled = 0 if 'WS_DISABLED' in style else 1
+    print('control %s %d %d %d %d %d %d "%s"' % (cls, ident, enabled, left, top,
+          left + muldiv(cw, bx, 4), top + muldiv(ch, by, 8), label))
+PY
+}

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The Windows build as a person uses it, under Wine: a fresh prefix, a
+# virtual display, the private sound server of pulse_rig.sh, clicks with
+# xdotool, and a helper inside Wine that reads the dialog's controls,
+# which are not X windows.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# Without Wine by choice (see scripts/deps.sh), say so rather than fail.
+if [ "${LARKSPAN_WITH_WINE:-1}" = 0 ]; then echo "wine e2e: skipped, LARKSPAN_WITH_WINE=0"; exit 0; fi
+root=$(cd "$here/.." && pwd)
+exe=${LARKSPAN_EXE:-$root/build-win/larkspan.exe}
+source "$here/lib.sh"
+source "$here/wine_lib.sh"
+trap 'wine_cleanup; e2e_cleanup' EXIT
+[ -f "$exe" ] || { echo "no program at $exe"; exit 1; }
+
+e2e_display || exit 1
+e2e_sound_server || exit 1
+wine_prefix || exit 1
+wine_helper || exit 1
+
+wine "$exe" --anything -x "ignored arguments" >"$E2E_DIR/app.log" 2>&1 &
+app_pid=$!
+list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app.log"; exit 1; }
+cat "$E2E_DIR/controls.txt" | sed 's/^/  /'
+value() { awk -v k="$1" '$1 == k {print $'"${2:-2}"'}' "$E2E_DIR/controls.txt"; }
+style=$(value style) bx=$(value base) by=$(value base 3) ox=$(value origin) oy=$(value origin 3)
+width=$(value client) height=$(value client 3)
+wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
+    >"$E2E_DIR/template.txt"
+wanted_style=$(awk '$1 == "style" {print $2}' "$E2E_DIR/template.txt")
+read -r _ want_x want_y want_w want_h < <(grep '^at ' "$E2E_DIR/template.txt")
+
+echo "Geometry"
+e2e_check "plausible base units ($bx x $by)" test "$bx" -ge 5 -a "$bx" -le 10 -a "$by" -ge 10 -a "$by" -le 20
+e2e_check "style $style has every style of the template ($wanted_style)" \
+    test $((style & wanted_style)) -eq $((wanted_style))
+e2e_check "style has WS_CLIPCHILDREN" test $((style & 0x02000000)) -ne 0
+e2e_check "client area is 235 x 160 dialog units (${width}x$height)" \
+    test "$width" -eq "$want_w" -a "$height" -eq "$want_h"
+e2e_check "client area at 100, 100 dialog units ($ox, $oy)" test "$ox" -eq "$want_x" -a "$oy" -eq "$want_y"
+e2e_check "the dialog has just the template's controls" \
+    test "$(grep -c '^control ' "$E2E_DIR/controls.txt")" -eq "$(grep -c '^control ' "$E2E_DIR/template.txt")"
+while read -r line; do
+    e2e_check "${line#control }" grep -qxF "$line" "$E2E_DIR/controls.txt"
+done < <(grep '^control ' "$E2E_DIR/template.txt")
+
+# Centres of the buttons, on the screen.
+read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")
+read -r _ _ _ _ sl _ sr _ _ < <(grep '^control Button 1001 ' "$E2E_DIR/template.txt")
+click() { xdotool mousemove "$((ox + $1))" "$((oy + (rt + rb) / 2))" click 1; }
+record() { click $(((rl + rr) / 2)); }
+stop() { click $(((sl + sr) / 2)); }
+# The client area of a screenshot of the whole screen.
+shot() { import -window root -crop "${width}x$height+$ox+$oy" +repage "$E2E_DIR/$1.png"; }
+
+# The exit status of the wine process, which is the program's; a program
+# still running after 10 s is stopped and fails.
+exits_with_0() {
+    for _ in $(seq 100); do kill -0 $app_pid 2>/dev/null || break; sleep 0.1; done
+    kill $app_pid 2>/dev/null && echo "  (still running: stopped)"
+    wait $app_pid
+}
+
+echo "A recording"
+e2e_record_bus "$E2E_DIR/bus.raw" 6
+record
+sleep 1.5
+shot silence
+e2e_check "both streams open" test "$(rig_streams)" -eq 2
+e2e_check "silence draws a green line on band row 128" \
+    test "$(e2e_green "$E2E_DIR/silence.png" 0 128 "$width" 1)" -ge $((width - 2))
+e2e_play_tone 0.3 2
+sleep 1
+shot tone
+e2e_check "a tone draws green dots off row 128" test "$(e2e_green "$E2E_DIR/tone.png" 0 0 "$width" 120)" -gt 50
+e2e_check "the buttons stay visible over the band" \
+    python3 -c "import sys; sys.exit(0 if float('$(e2e_mean "$E2E_DIR/tone.png" "$rl" "$rt" $((rr - rl)) $((rb - rt)))') > 0.5 else 1)"
+sleep 3
+delay=$(wine_delay "$E2E_DIR/bus.raw")
+echo "  delay under Wine: $delay s"
+e2e_check "the tone came out 0.37 to 0.60 s later" \
+    python3 -c "import sys; d='$delay'; sys.exit(0 if d not in ('none', 'click') and 0.37 <= float(d) <= 0.60 else 1)"
+
+echo "Stop"
+stop
+sleep 1
+e2e_check "Stop closes both streams" test "$(rig_streams)" -eq 0
+list_controls >"$E2E_DIR/stopped.txt"
+e2e_check "Record is enabled again, Stop is not" \
+    grep -q '^control Button 1000 1 .* 1001 0 ' <(grep '^control Button' "$E2E_DIR/stopped.txt" | tr '\n' ' ')
+
+echo "Record again"
+record
+sleep 1
+e2e_check "both streams open again" test "$(rig_streams)" -eq 2
+stop
+sleep 1
+e2e_check "and close again" test "$(rig_streams)" -eq 0
+
+echo "Closing the window"
+list_controls close
+e2e_check "the program exits with 0" exits_with_0
+
+echo "No sound server"
+PULSE_SERVER=unix:/nonexistent/socket wine "$exe" >"$E2E_DIR/app2.log" 2>&1 &
+app_pid=$!
+list_controls >/dev/null
+record
+text=$(list_controls box Vazozo1)
+e2e_check "a message box titled Vazozo1 says the device cannot be opened" \
+    test "$text" = 'text "I can'\''t open wave device. Maybe Your SB does not support dual mode."'
+e2e_check "then the program exits with 0" exits_with_0
+
+echo "screenshots in $E2E_DIR"
+[ $E2E_FAILS -eq 0 ] && echo "wine e2e: all passed" || echo "wine e2e: $E2E_FAILS failed"
+exit $((E2E_FAILS > 0))
