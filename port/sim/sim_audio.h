@@ -21,6 +21,18 @@ public:
     Ticks chunk = 256;
     // How long after the microphone heard a chunk it reaches the program.
     Ticks captureLatency = 0;
+    // Timing faults, all off by default. Each delivery of captured sound
+    // comes up to captureJitter late, and each report of what was played up
+    // to playedJitter late (both still in order); with chunkMin set, every
+    // chunk is between chunkMin and chunk samples long. Drawn from `seed`.
+    Ticks captureJitter = 0;
+    Ticks playedJitter = 0;
+    Ticks chunkMin = 0;
+    uint64_t seed = 1;
+    // Called around every call a stream makes into the layer, so a checker
+    // can tell what the device did from what the program did.
+    std::function<void()> beforeCallback;
+    std::function<void()> afterCallback;
     // The sample the microphone hears at each instant.
     std::function<uint8_t(Ticks)> signal = [](Ticks) { return (uint8_t)0x80; };
 
@@ -41,7 +53,19 @@ public:
 private:
     friend class SimCapture;
     friend class SimPlayback;
+    Ticks Random(Ticks below);  // in [0, below)
+    Ticks NextChunk();
+    template <typename F>
+    void Callback(F call)
+    {
+        if (beforeCallback)
+            beforeCallback();
+        call();
+        if (afterCallback)
+            afterCallback();
+    }
     VirtualClock &clock_;
+    uint64_t draws_ = 0;
 };
 
 }  // namespace port::sim

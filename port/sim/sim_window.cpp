@@ -34,16 +34,24 @@ void SimWindow::ClickNow(int id)
 
 void SimWindow::KeyAt(Ticks when, int vk, int modifiers)
 {
-    clock_.At(when, [this, vk, modifiers] {
-        if (Live() && !boxOpen_) input_->KeyPressed(vk, modifiers);
-    });
+    clock_.At(when, [this, vk, modifiers] { KeyNow(vk, modifiers); });
+}
+
+void SimWindow::KeyNow(int vk, int modifiers)
+{
+    if (Live() && !boxOpen_)
+        input_->KeyPressed(vk, modifiers);
 }
 
 void SimWindow::CloseAt(Ticks when)
 {
-    clock_.At(when, [this] {
-        if (Live() && !boxOpen_) input_->CloseClicked();
-    });
+    clock_.At(when, [this] { CloseNow(); });
+}
+
+void SimWindow::CloseNow()
+{
+    if (Live() && !boxOpen_)
+        input_->CloseClicked();
 }
 
 void SimWindow::OpenMessageBox(const char *text, const char *caption, unsigned type)

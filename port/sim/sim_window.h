@@ -33,7 +33,9 @@ public:
     void ClickAt(Ticks when, int id);
     void ClickNow(int id);
     void KeyAt(Ticks when, int vk, int modifiers = 0);
+    void KeyNow(int vk, int modifiers = 0);
     void CloseAt(Ticks when);
+    void CloseNow();
     // How long the user takes to read and dismiss a message box.
     Ticks messageBoxDelay = Ms(800);
 
