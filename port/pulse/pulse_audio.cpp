@@ -19,10 +19,12 @@ constexpr pa_usec_t kOpenTimeout = 3 * PA_USEC_PER_SEC;
 // Capture arrives in fragments this long; a block is seen complete at most
 // one fragment after its last sample was recorded.
 constexpr pa_usec_t kCaptureFragment = 10 * PA_USEC_PER_MSEC;
-// Playback keeps this much in the server (half of it in the sink) and is
-// asked for more every kPlaybackRequest. More of the program's queue stays
-// with the layer, where a reset can take it back at once.
-constexpr pa_usec_t kPlaybackTarget = 40 * PA_USEC_PER_MSEC;
+// Playback keeps up to this much in the server (half of it in the sink) and
+// is asked for more every kPlaybackRequest. It is more than the program ever
+// has queued (two 2048-byte blocks at 11025 Hz and the lead), so its queue
+// goes to the server as it is written and plays on while this process is
+// held up, as the blocks a device holds do; a reset flushes it.
+constexpr pa_usec_t kPlaybackTarget = 500 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kPlaybackRequest = 10 * PA_USEC_PER_MSEC;
 // Playback opens with this much silence. Capture and playback start together
 // and run on one clock, so without it every playback block would end within

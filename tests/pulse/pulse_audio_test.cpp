@@ -3,6 +3,7 @@
 #include "pulse_audio.h"
 
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -125,7 +126,11 @@ public:
             start = Clock::now(), started = true;
         size_t n = std::min(bytes, signal.size() - taken);
         memcpy(out, signal.data() + taken, n);
+        const bool stall_now = taken < stall_at && taken + n >= stall_at;
         taken += n;
+        // Holds up the thread that feeds the stream, as a loaded machine can.
+        if (stall_now)
+            std::this_thread::sleep_for(stall);
         return n;
     }
     void Played(uint64_t bytes) override
@@ -164,6 +169,8 @@ public:
     std::vector<std::string> errors;
     bool closed = false;
     int late_calls = 0;
+    size_t stall_at = SIZE_MAX;
+    std::chrono::milliseconds stall{0};
 };
 
 template <typename Pred>
@@ -241,6 +248,7 @@ protected:
     }
     void StopDaemon() { Shell(std::string(PULSE_RIG_SCRIPT) + " stop " + dir_ + "/rig"); }
     std::string File(const char *name) const { return dir_ + "/" + name; }
+    void ExpectPlayedWhole(FakeSource &source);
 
     // Plays s16 mono `left` into bus's left channel, i.e. into the default source.
     void PlayIntoMic(const std::vector<int16_t> &left)
@@ -295,14 +303,22 @@ TEST_F(PulseRigTest, CaptureDeliversTheSourceIntact)
     EXPECT_NE(at16, sink16.received.end()) << "16-bit capture does not hold the ramp";
 }
 
-TEST_F(PulseRigTest, PlaybackComesOutIntactAndPlayedFollowsTheSink)
+// One second of a signal that is never silence, so its start is plain.
+std::vector<uint8_t> PlainSignal()
 {
     std::vector<uint8_t> signal(kRate);
     for (size_t i = 0; i < signal.size(); ++i) {
         uint8_t v = static_cast<uint8_t>(i * 37 + (i >> 7));
-        signal[i] = v == 128 ? 129 : v;  // never silence, so the start is plain
+        signal[i] = v == 128 ? 129 : v;
     }
-    FakeSource source(signal);
+    return signal;
+}
+
+// Plays the source's signal through the default sink; it must come out
+// whole, sample for sample, followed by silence, and Played must follow it.
+void PulseRigTest::ExpectPlayedWhole(FakeSource &source)
+{
+    const std::vector<uint8_t> &signal = source.signal;
     std::unique_ptr<port::AudioStream> out;
     ASSERT_EQ(backend_.OpenPlayback(Format(1, 8), &source, &out), (MMRESULT)MMSYSERR_NOERROR);
     MonitorRecorder recorder(File("out.raw"));
@@ -327,6 +343,23 @@ TEST_F(PulseRigTest, PlaybackComesOutIntactAndPlayedFollowsTheSink)
     EXPECT_EQ(wrong, 0u);
     // Then the underrun plays silence.
     EXPECT_TRUE(std::all_of(first + signal.size(), heard.end(), [](int16_t v) { return v == 0; }));
+}
+
+TEST_F(PulseRigTest, PlaybackComesOutIntactAndPlayedFollowsTheSink)
+{
+    FakeSource source(PlainSignal());
+    ExpectPlayedWhole(source);
+}
+
+// What the program has queued plays on while the thread feeding the server
+// is held up for 150 ms, as a device plays the blocks it holds: no gap, and
+// so no lasting shift between capture and playback.
+TEST_F(PulseRigTest, PlaybackRidesOutAStalledFeedingThread)
+{
+    FakeSource source(PlainSignal());
+    source.stall_at = kRate / 2;
+    source.stall = 150ms;
+    ExpectPlayedWhole(source);
 }
 
 TEST_F(PulseRigTest, StopEndsTheRunAndStartBeginsAnother)
