@@ -1,0 +1,265 @@
+#!/usr/bin/env bash
+# The Linux build while its sound server fails: killed, stopped, restarted,
+# or losing the default sink or source, under a virtual display on the
+# private server of pulse_rig.sh. After every fault the program must still
+# run and answer within 5 s, Stop must bring the buttons back to idle with
+# nothing of the program left on the server, and the next Record must
+# either work or show the device message box, after which the program
+# ends with 0.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+source "$here/app_lib.sh"
+trap e2e_cleanup EXIT
+[ -x "$APP" ] || { echo "no program at $APP"; exit 1; }
+
+app_display || exit 1
+e2e_sound_server || exit 1
+
+injected=0
+survived=0
+
+rig_restart() {
+    bash "$here/pulse_rig.sh" stop "$E2E_DIR/rig" >/dev/null 2>&1
+    e2e_sound_server
+}
+
+rig_kill() {
+    kill -KILL "$PULSE_RIG_PID"
+    while kill -0 "$PULSE_RIG_PID" 2>/dev/null; do sleep 0.05; done
+}
+
+unload() {  # module name
+    pactl unload-module "$(pactl list short modules | awk -v m="$1" '$2 == m {print $1}')"
+}
+
+start_app() {
+    app_start "$E2E_DIR/app$injected.log" || exit 1
+}
+
+recording() {
+    app_record
+    e2e_check "Record opens two streams" app_wait_streams 3
+    sleep 1
+}
+
+# The program lives and handles a click within 5 s.
+answers() {
+    local ms
+    e2e_check "still running" app_alive
+    ms=$(app_probe 5)
+    e2e_check "handles a click within 5 s ($ms ms)" test $? -eq 0
+}
+
+# Stop brings the buttons back to idle within 5 s.
+stops() {
+    local start
+    start=$(date +%s%N)
+    app_stop
+    e2e_check "Stop: buttons idle within 5 s" app_wait_buttons idle 5
+    echo "        after $((($(date +%s%N) - start) / 1000000)) ms"
+}
+
+# Record either works, or shows the device message box and the program
+# ends with 0 (and is started again). `want` says which must happen.
+next_record() {  # works|box|either
+    local want=$1 got=none
+    app_record
+    for _ in $(seq 100); do
+        if [ "$(app_streams)" = 3 ]; then
+            got=works
+            break
+        fi
+        if xdotool search --name '^Vazozo1$' >/dev/null 2>&1; then
+            got=box
+            break
+        fi
+        sleep 0.1
+    done
+    echo "        next Record: $got"
+    case "$got" in
+    works)
+        e2e_check "next Record works" test "$want" != box
+        stops
+        e2e_check "nothing of ours left on the server" app_wait_streams 0
+        ;;
+    box)
+        e2e_check "next Record shows the device message box" test "$want" != works
+        app_answer_box
+        app_wait_exit 10
+        e2e_check "then the program ends with 0 (got $APP_STATUS)" test "$APP_STATUS" = 0
+        start_app
+        ;;
+    *)
+        e2e_check "next Record either works or shows the message box" false
+        ;;
+    esac
+}
+
+fault() {  # description
+    injected=$((injected + 1))
+    fails_before=$E2E_FAILS
+    echo "Fault $injected: $1"
+    fault_name=$1
+}
+
+survived() {
+    if [ $E2E_FAILS -eq "$fails_before" ]; then
+        survived=$((survived + 1))
+        echo "fault $injected survived: $fault_name"
+    else
+        echo "fault $injected NOT survived: $fault_name"
+    fi
+}
+
+echo "Probe check: a stopped program does not answer"
+start_app
+kill -STOP "$APP_PID"
+ms=$(app_probe 1)
+e2e_check "no answer while the program is stopped ($ms)" test $? -ne 0
+kill -CONT "$APP_PID"
+ms=$(app_probe 5)
+e2e_check "an answer once it runs again ($ms ms)" test $? -eq 0
+
+fault "server killed during a recording; Record again while it is gone"
+recording
+rig_kill
+sleep 1
+answers
+stops
+next_record box
+rig_restart
+survived
+
+fault "server killed and restarted during a recording"
+recording
+rig_kill
+rig_restart
+answers
+stops
+e2e_check "nothing of ours on the new server" app_wait_streams 0
+next_record works
+survived
+
+fault "server stopped (SIGSTOP) while Record opens the devices"
+kill -STOP "$PULSE_RIG_PID"
+app_record
+answers
+e2e_check "the device message box appears" app_answer_box 5
+app_wait_exit 10
+e2e_check "then the program ends with 0 (got $APP_STATUS)" test "$APP_STATUS" = 0
+kill -CONT "$PULSE_RIG_PID"
+e2e_check "the server drops its half-open connection" app_wait_streams 0
+start_app
+next_record works
+survived
+
+fault "server stopped during a recording, continued, then Stop"
+recording
+kill -STOP "$PULSE_RIG_PID"
+sleep 2
+answers
+kill -CONT "$PULSE_RIG_PID"
+sleep 1
+e2e_check "both streams still open" test "$(app_streams)" = 3
+answers
+stops
+e2e_check "nothing of ours left on the server" app_wait_streams 0
+next_record works
+survived
+
+fault "server stopped during a recording, Stop while stopped, then continued"
+recording
+kill -STOP "$PULSE_RIG_PID"
+sleep 1
+answers
+stops
+kill -CONT "$PULSE_RIG_PID"
+e2e_check "nothing of ours left on the server" app_wait_streams 0
+next_record works
+survived
+
+fault "server restarted between recordings"
+recording
+stops
+rig_restart
+next_record works
+survived
+
+fault "default sink removed during a recording"
+recording
+unload module-remap-sink
+sleep 1
+answers
+stops
+e2e_check "nothing of ours left on the server" app_wait_streams 0
+next_record either
+rig_restart
+survived
+
+fault "default source removed during a recording"
+recording
+unload module-remap-source
+sleep 1
+answers
+stops
+e2e_check "nothing of ours left on the server" app_wait_streams 0
+next_record either
+rig_restart
+survived
+
+fault "the program held up for 60 ms, five times, while it passes a click train"
+python3 "$here/clicks.py" make 14 "$E2E_DIR/clicks.raw"
+e2e_record_bus "$E2E_DIR/bus.raw" 12
+pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 "$E2E_DIR/clicks.raw" &
+E2E_PIDS+=($!)
+sleep 0.5
+recording
+for _ in 1 2 3 4 5; do
+    kill -STOP "$APP_PID"
+    sleep 0.06
+    kill -CONT "$APP_PID"
+    sleep 1.5
+done
+answers
+stops
+e2e_check "nothing of ours left on the server" app_wait_streams 0
+sleep 2.5
+python3 "$here/clicks.py" analyze "$E2E_DIR/bus.raw" | sed 's/^/        /'
+e2e_check "every click out once, at one delay" test "${PIPESTATUS[0]}" -eq 0
+survived
+
+fault "the window 1 pixel wide, then 8000 pixels wide, during a recording"
+recording
+eval "$(xdotool getwindowgeometry --shell "$APP_WIN")"
+for w in 1 8000; do
+    xdotool windowsize "$APP_WIN" $w "$HEIGHT"
+    sleep 1.5
+    echo "        asked for $w x $HEIGHT, got $(xdotool getwindowgeometry "$APP_WIN" | awk '/Geometry/ {print $2}')"
+    answers
+done
+xdotool windowsize "$APP_WIN" "$WIDTH" "$HEIGHT"
+sleep 1
+answers
+stops
+e2e_check "nothing of ours left on the server" app_wait_streams 0
+survived
+
+echo "Closing"
+app_close 10
+e2e_check "the program ends with 0 (got $APP_STATUS)" test "$APP_STATUS" = 0
+
+fault "a command line of odd arguments"
+# shellcheck disable=SC2034 # read by app_start
+APP_ARGS=(-platform xyz --help -reverse -style nonesuch -geometry 1x1+0+0 "" $'\xff\xfe' \
+    "$(head -c 3000 /dev/zero | tr '\0' x)")
+start_app
+e2e_check "the window appears, idle, at its place" test "$(app_buttons)" = idle -a "$X" -eq "$(muldiv 100 $APP_BX 4)"
+next_record works
+app_close 10
+e2e_check "the program ends with 0 (got $APP_STATUS)" test "$APP_STATUS" = 0
+survived
+
+echo "faults injected: $injected, survived: $survived"
+[ $E2E_FAILS -eq 0 ] && echo "faults e2e: all passed" || echo "faults e2e: $E2E_FAILS failed"
+exit $((E2E_FAILS > 0))
