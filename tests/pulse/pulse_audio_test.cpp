@@ -103,6 +103,11 @@ public:
         std::lock_guard<std::mutex> g(mutex);
         return received.size();
     }
+    bool Holds(const std::vector<uint8_t> &run)
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        return std::search(received.begin(), received.end(), run.begin(), run.end()) != received.end();
+    }
     std::mutex mutex;
     std::vector<uint8_t> received;
     int calls = 0;
@@ -258,7 +263,9 @@ protected:
             frames.insert(frames.end(), {v, 0});
         std::ofstream(File("in.raw"), std::ios::binary)
             .write(reinterpret_cast<const char *>(frames.data()), frames.size() * 2);
-        Shell("pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 " +
+        // A roomy feeder buffer: a feeder that runs dry under load would
+        // put gaps into the signal the tests look for.
+        Shell("pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 " +
               File("in.raw"));
     }
 
@@ -282,7 +289,12 @@ TEST_F(PulseRigTest, CaptureDeliversTheSourceIntact)
         ramp.push_back(static_cast<int16_t>((i % 250 - 125) * 256));
     std::this_thread::sleep_for(300ms);
     PlayIntoMic(ramp);
-    std::this_thread::sleep_for(500ms);
+    std::vector<uint8_t> expect8;
+    for (int16_t v : ramp)
+        expect8.push_back(static_cast<uint8_t>((v >> 8) + 128));
+    // Wait for the ramp's end to arrive, or give up after 3 s.
+    for (int i = 0; i < 60 && !sink8.Holds(expect8); i++)
+        std::this_thread::sleep_for(50ms);
     double seconds = SecondsSince(t);
     size_t bytes = sink8.Bytes();
     in8->Stop();
@@ -292,9 +304,6 @@ TEST_F(PulseRigTest, CaptureDeliversTheSourceIntact)
     printf("capture delivered %.0f bytes/s\n", bytes / seconds);
     EXPECT_GT(bytes, 0u);
 
-    std::vector<uint8_t> expect8;
-    for (int16_t v : ramp)
-        expect8.push_back(static_cast<uint8_t>((v >> 8) + 128));
     std::lock_guard<std::mutex> g8(sink8.mutex), g16(sink16.mutex);
     auto at = std::search(sink8.received.begin(), sink8.received.end(), expect8.begin(), expect8.end());
     EXPECT_NE(at, sink8.received.end()) << "8-bit capture does not hold the ramp";
