@@ -18,7 +18,7 @@ trap e2e_cleanup EXIT
 [ -x "$APP" ] || { echo "no program at $APP"; exit 1; }
 warmup=$((cycles < 10 ? cycles : 10))
 
-app_display || exit 1
+e2e_display || exit 1
 e2e_sound_server || exit 1
 app_start "$E2E_DIR/app.log" || exit 1
 

@@ -13,24 +13,6 @@ APP_WAIT=10  # seconds for its window to appear
 APP_PID=
 APP_WIN=
 
-# A virtual display of its own. Xvfb picks a free number itself and
-# reports it once it is ready, so runs started side by side never end up
-# on one server that the first to finish takes down.
-app_display() {
-    local n='' pid
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$E2E_DIR/display" >/dev/null 2>&1 &
-    pid=$!
-    E2E_PIDS+=("$pid")
-    for _ in $(seq 100); do
-        n=$(cat "$E2E_DIR/display" 2>/dev/null)
-        [ -n "$n" ] && DISPLAY=:$n xdpyinfo >/dev/null 2>&1 && break
-        kill -0 $pid 2>/dev/null || break
-        sleep 0.1
-    done
-    [ -n "$n" ] && DISPLAY=:$n xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; return 1; }
-    export DISPLAY=:$n
-}
-
 # Starts the program (with `cmd...` in front, e.g. valgrind) and finds its
 # window and the places of its buttons.
 app_start() {  # log [cmd...]

@@ -13,7 +13,7 @@ source "$here/app_lib.sh"
 trap e2e_cleanup EXIT
 [ -x "$APP" ] || { echo "no program at $APP"; exit 1; }
 
-app_display || exit 1
+e2e_display || exit 1
 e2e_sound_server || exit 1
 
 injected=0

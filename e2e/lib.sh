@@ -16,20 +16,21 @@ e2e_check() {  # e2e_check "what" command...
     fi
 }
 
+# Xvfb picks a free display number itself (-displayfd), so runs that
+# start at the same moment never share one.
 e2e_display() {
-    local n
-    for n in $(seq 90 120); do
-        [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || break
-    done
-    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    E2E_PIDS+=($!)
-    export DISPLAY=:$n
-    for _ in $(seq 50); do
-        xdpyinfo >/dev/null 2>&1 && return 0
+    local n='' pid
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$E2E_DIR/display" >/dev/null 2>&1 &
+    pid=$!
+    E2E_PIDS+=("$pid")
+    for _ in $(seq 100); do
+        n=$(cat "$E2E_DIR/display" 2>/dev/null)
+        [ -n "$n" ] && DISPLAY=:$n xdpyinfo >/dev/null 2>&1 && break
+        kill -0 $pid 2>/dev/null || break
         sleep 0.1
     done
-    echo "Xvfb did not start" >&2
-    return 1
+    [ -n "$n" ] && DISPLAY=:$n xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=:$n
 }
 
 e2e_sound_server() {

@@ -14,7 +14,7 @@ trap e2e_cleanup EXIT
 [ -x "$APP" ] || { echo "no program at $APP"; exit 1; }
 command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 1; }
 
-app_display || exit 1
+e2e_display || exit 1
 e2e_sound_server || exit 1
 
 xml=$E2E_DIR/memcheck.xml
