@@ -1,5 +1,8 @@
 // Drawing on the dialog: its client rectangle, a device context on its own
 // pixels, solid brushes and single pixels.
+#include <string.h>
+
+#include <algorithm>
 #include <map>
 
 #include <windows.h>
@@ -83,9 +86,13 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
     LONG left = lprc->left < 0 ? 0 : lprc->left, top = lprc->top < 0 ? 0 : lprc->top;
     LONG right = lprc->right > s.width ? s.width : lprc->right;
     LONG bottom = lprc->bottom > s.height ? s.height : lprc->bottom;
-    uint32_t pixel = ToPixel(brush->second);
-    for (LONG y = top; y < bottom; y++)
-        for (LONG x = left; x < right; x++) s.pixels[(size_t)y * s.stride + x] = pixel;
+    if (left >= right || top >= bottom)
+        return 1;
+    // One row by hand, the others copied from it.
+    uint32_t *first = s.pixels + (size_t)top * s.stride + left;
+    std::fill(first, first + (right - left), ToPixel(brush->second));
+    for (LONG y = top + 1; y < bottom; y++)
+        memcpy(s.pixels + (size_t)y * s.stride + left, first, (right - left) * sizeof(uint32_t));
     return 1;
 }
 

@@ -17,15 +17,16 @@ namespace {
 // server would otherwise keep a client waiting for 30 s.
 constexpr pa_usec_t kOpenTimeout = 3 * PA_USEC_PER_SEC;
 // Capture arrives in fragments this long; a block is seen complete at most
-// one fragment after its last sample was recorded.
-constexpr pa_usec_t kCaptureFragment = 10 * PA_USEC_PER_MSEC;
+// one fragment after its last sample was recorded. Each fragment wakes this
+// process, so they are not made shorter than the lead below needs.
+constexpr pa_usec_t kCaptureFragment = 25 * PA_USEC_PER_MSEC;
 // Playback keeps up to this much in the server (half of it in the sink) and
 // is asked for more every kPlaybackRequest. It is more than the program ever
 // has queued (two 2048-byte blocks at 11025 Hz and the lead), so its queue
 // goes to the server as it is written and plays on while this process is
 // held up, as the blocks a device holds do; a reset flushes it.
 constexpr pa_usec_t kPlaybackTarget = 500 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t kPlaybackRequest = 10 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kPlaybackRequest = 25 * PA_USEC_PER_MSEC;
 // Playback opens with this much silence. Capture and playback start together
 // and run on one clock, so without it every playback block would end within
 // a few ms of a capture block, and the program, which refills a played block
@@ -33,8 +34,11 @@ constexpr pa_usec_t kPlaybackRequest = 10 * PA_USEC_PER_MSEC;
 // swapped order. This puts the ends half a 2048-byte block (at 11025 Hz)
 // apart.
 constexpr pa_usec_t kPlaybackLead = 90 * PA_USEC_PER_MSEC;
-// How often a running playback stream reports its play position.
-constexpr pa_usec_t kPlayedInterval = 4 * PA_USEC_PER_MSEC;
+// A running playback stream reports its play position whenever the server
+// asks for more, every kPlaybackRequest while it plays. When the server has
+// not asked for this long (at the start, or the queue ran dry) a timer does
+// it instead, and asks the queue again.
+constexpr pa_usec_t kPlayedInterval = kPlaybackRequest + 10 * PA_USEC_PER_MSEC;
 
 // Locks the mainloop unless the caller already runs on it.
 class LoopLock {
@@ -428,7 +432,12 @@ void Stream::Deliver(const void *data, size_t bytes)
 
 void Stream::OnWrite(pa_stream *, size_t, void *userdata)
 {
-    static_cast<Stream *>(userdata)->Fill();
+    Stream *self = static_cast<Stream *>(userdata);
+    self->ReportPlayed();
+    self->Fill();
+    // The server is asking: the timer is not needed until it stops.
+    if (self->tick_)
+        pa_context_rttime_restart(self->context(), self->tick_, pa_rtclock_now() + kPlayedInterval);
 }
 
 // The stream clock stays one sink latency short of the end of what was
