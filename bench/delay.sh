@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Delay of the pass-through, click by click: a click a second goes into the
+# rig's default source for 60 s while the bus is recorded (left: in, right:
+# out). Measured for the Linux build, the Windows build under Wine, and
+# parec | pacat in the program's format. The loop itself makes 2 to 3 blocks
+# of delay (371.5 to 557.3 ms); what is over 2 blocks is the layer's share.
+#
+#   bench/delay.sh [--short]      60 clicks each; --short: 4
+set -uo pipefail
+count=60
+[ "${1:-}" = --short ] && count=4
+source "$(dirname "$0")/lib.sh"
+trap bench_cleanup EXIT
+
+bench_deps
+app=$(bench_linux_app) || exit 1
+exe=$(bench_windows_exe) || exit 1
+bench_machine
+# The phase the pulse backend puts between capture and playback on purpose.
+lead=$(grep -o 'kPlaybackLead = [0-9]*' "$BENCH_ROOT/port/pulse/pulse_audio.cpp" | grep -o '[0-9]*$')
+note "$count clicks each; pulse backend playback lead: ${lead:-?} ms"
+e2e_display || exit 1
+e2e_sound_server || exit 1
+python3 "$BENCH_ROOT/bench/clicks.py" make "$count" >"$E2E_DIR/clicks.raw"
+
+# Plays the click train into the bus while recording it, then prints the figures.
+measure() {  # name [blocks [lead_ms]]
+    parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$E2E_DIR/$1.raw" &
+    local rec=$!
+    sleep 0.3
+    pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 <"$E2E_DIR/clicks.raw"
+    sleep 0.5
+    kill "$rec"
+    wait "$rec" 2>/dev/null
+    python3 "$BENCH_ROOT/bench/clicks.py" analyze "$E2E_DIR/$1.raw" "$@"
+}
+
+status=0
+note "Linux build: $app"
+if bench_start_linux "$app" && bench_record && bench_wait_streams; then
+    note "window $BENCH_SIZE, base units $BENCH_BX x $BENCH_BY"
+    sleep 2
+    measure linux blocks "$lead"
+else
+    note "the Linux build did not start recording"
+    status=1
+fi
+bench_stop_app
+
+note "Windows build under Wine: $exe"
+if bench_wine_prefix && bench_start_wine "$exe" && bench_record && bench_wait_streams; then
+    note "window $BENCH_SIZE, base units $BENCH_BX x $BENCH_BY"
+    sleep 2
+    measure wine blocks
+else
+    note "the Windows build did not start recording under Wine"
+    status=1
+fi
+bench_stop_app
+
+note "parec | pacat, u8 mono 11025 Hz, --latency-msec=186 on both"
+bench_start_pipeline
+sleep 2
+measure pipeline
+bench_stop_pipeline
+note "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+exit $status

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Every bench script in its short mode: it must run to the end and print its
+# figures as "name value unit" lines. No figure is judged here; the numbers
+# belong in docs/performance.md, not in a test.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bench=$here/../bench
+fails=0
+
+# Runs one script and checks its output: exit status 0, every line either a
+# note ("# ...") or a figure, and each expected figure present with a number.
+check() {  # script expected-figure...
+    local script=$1 out name
+    shift
+    echo "bench/$script --short"
+    out=$(bash "$bench/$script" --short 2>&1)
+    local status=$?
+    local bad
+    bad=$(printf '%s\n' "$out" | grep -v '^# ' | grep -Ev '^[a-z0-9_.]+ -?[0-9]+(\.[0-9]+)? [A-Za-z0-9/%]+$')
+    local missing=()
+    for name in "$@"; do
+        printf '%s\n' "$out" | grep -Eq "^$name -?[0-9]+(\.[0-9]+)? [A-Za-z0-9/%]+$" || missing+=("$name")
+    done
+    if [ $status -eq 0 ] && [ -z "$bad" ] && [ ${#missing[@]} -eq 0 ]; then
+        echo "  ok    $script: $(printf '%s\n' "$out" | grep -vc '^# ') figures"
+    else
+        echo "  FAIL  $script (exit $status)"
+        [ -n "$bad" ] && printf '        not a figure: %s\n' "$bad"
+        [ ${#missing[@]} -gt 0 ] && echo "        missing: ${missing[*]}"
+        printf '%s\n' "$out" | tail -20 | sed 's/^/        | /'
+        fails=$((fails + 1))
+    fi
+}
+
+# The backend-only benchmarks print sentences; they must run and say them.
+check_text() {  # script-and-args expected-text...
+    local script=$1 out text missing=()
+    shift
+    echo "bench/$script"
+    out=$(bash $bench/$script 2>&1)
+    local status=$?
+    for text in "$@"; do
+        printf '%s\n' "$out" | grep -q "$text" || missing+=("$text")
+    done
+    if [ $status -eq 0 ] && [ ${#missing[@]} -eq 0 ]; then
+        echo "  ok    $script"
+    else
+        echo "  FAIL  $script (exit $status)"
+        [ ${#missing[@]} -gt 0 ] && echo "        missing: ${missing[*]}"
+        printf '%s\n' "$out" | tail -20 | sed 's/^/        | /'
+        fails=$((fails + 1))
+    fi
+}
+
+check delay.sh linux.delay_median linux.dropped_blocks linux.repeated_blocks linux.delay_over_2_blocks \
+    wine.delay_median wine.dropped_blocks pipeline.delay_median pipeline.dropped_blocks
+check cpu.sh cpu.linux.per_minute cpu.pipeline.per_minute cpu.wine.per_minute cpu.linux_to_pipeline
+check idle.sh idle.started.cpu_per_minute idle.started.wakeups idle.after_record.wakeups
+check memory.sh memory.linux.peak_rss memory.windows.exe_stripped_size
+check draw.sh draw.offscreen.tone.width_353 draw.offscreen.tone.width_1024 draw.offscreen.tone.width_4096 \
+    draw.xcb.tone.width_1024
+
+check_text "pulse_loop.sh --short" "^delay: median [0-9.]* ms" "^clicks lost: [0-9]*"
+check_text pulse_idle.sh "^both running: .* wake-ups/s"
+
+[ $fails -eq 0 ] && echo "bench smoke: all passed" || echo "bench smoke: $fails failed"
+exit $((fails > 0))
