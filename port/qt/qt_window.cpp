@@ -247,7 +247,10 @@ private:
             std::fill(row + x, row + next.width(), background);
         }
         pixels_ = std::move(next);
+        // Zeroed so the first comparison reads defined pixels; the whole widget
+        // repaints after a resize anyway.
         shown_ = QImage(size(), QImage::Format_RGB32);
+        shown_.fill(0u);
         UpdateShown();
     }
 
