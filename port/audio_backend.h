@@ -16,6 +16,7 @@ namespace port {
 class CaptureSink {
 public:
     virtual void Captured(const uint8_t *data, size_t bytes) = 0;
+
 protected:
     ~CaptureSink() = default;
 };
@@ -28,6 +29,7 @@ public:
     virtual size_t Take(uint8_t *out, size_t bytes) = 0;
     // `bytes` of what Take has returned since Start have now been played.
     virtual void Played(uint64_t bytes) = 0;
+
 protected:
     ~PlaybackSource() = default;
 };

@@ -35,7 +35,8 @@ public:
     Control *Find(HWND h)
     {
         for (Control &c : controls)
-            if (c.hwnd == h) return &c;
+            if (c.hwnd == h)
+                return &c;
         return nullptr;
     }
 
@@ -43,15 +44,18 @@ public:
     // for a disabled owner window.
     void ButtonClicked(int id) override
     {
-        if (!Window().MessageBoxOpen()) Queue().PushInput({InputEvent::kClick, id, 0, 0});
+        if (!Window().MessageBoxOpen())
+            Queue().PushInput({InputEvent::kClick, id, 0, 0});
     }
     void KeyPressed(int vk, int modifiers) override
     {
-        if (!Window().MessageBoxOpen()) Queue().PushInput({InputEvent::kKey, 0, vk, modifiers});
+        if (!Window().MessageBoxOpen())
+            Queue().PushInput({InputEvent::kKey, 0, vk, modifiers});
     }
     void CloseClicked() override
     {
-        if (!Window().MessageBoxOpen()) Queue().PushInput({InputEvent::kClose, 0, 0, 0});
+        if (!Window().MessageBoxOpen())
+            Queue().PushInput({InputEvent::kClose, 0, 0, 0});
     }
 };
 
@@ -65,7 +69,10 @@ bool IsPushButton(const Control &c)
     return c.className == "Button" && (c.style & 0xF) <= BS_DEFPUSHBUTTON;
 }
 
-bool CanFocus(const Control &c) { return c.enabled && (c.style & WS_VISIBLE) && (c.style & WS_TABSTOP); }
+bool CanFocus(const Control &c)
+{
+    return c.enabled && (c.style & WS_VISIBLE) && (c.style & WS_TABSTOP);
+}
 
 void SetFocusIndex(int index)
 {
@@ -83,7 +90,8 @@ void DefaultProcessing(UINT message, WPARAM wParam)
 LRESULT Deliver(UINT message, WPARAM wParam, LPARAM lParam)
 {
     INT_PTR handled = dialog.proc(dialog.hwnd, message, wParam, lParam);
-    if (!handled) DefaultProcessing(message, wParam);
+    if (!handled)
+        DefaultProcessing(message, wParam);
     return handled;
 }
 
@@ -95,7 +103,8 @@ void Command(int id, HWND control)
 void Press(int index)
 {
     const Control &c = dialog.controls[index];
-    if (c.enabled && (c.style & WS_VISIBLE) && IsPushButton(c)) Command(c.id, c.hwnd);
+    if (c.enabled && (c.style & WS_VISIBLE) && IsPushButton(c))
+        Command(c.id, c.hwnd);
 }
 
 void MoveFocus(bool backwards)
@@ -131,7 +140,8 @@ void Key(int vk, int modifiers)
         MoveFocus(modifiers & kShift);
         break;
     case VK_SPACE:
-        if (focusedButton) Press(dialog.focus);
+        if (focusedButton)
+            Press(dialog.focus);
         break;
     case VK_RETURN:
         if (focusedButton)
@@ -143,7 +153,8 @@ void Key(int vk, int modifiers)
         Command(IDCANCEL, nullptr);
         break;
     case VK_F4:
-        if (modifiers & kAlt) Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
+        if (modifiers & kAlt)
+            Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
         break;
     }
 }
@@ -183,17 +194,24 @@ void RunOnce(bool takeInput)
     }
     InputEvent event;
     if (takeInput && Queue().TakeInput(&event)) {
-        if (dialog.active && !dialog.ended) HandleInput(event);
+        if (dialog.active && !dialog.ended)
+            HandleInput(event);
         return;
     }
     Window().WaitForEvents();
 }
 
-bool IsDialog(HWND hwnd) { return dialog.active && hwnd && hwnd == dialog.hwnd; }
+bool IsDialog(HWND hwnd)
+{
+    return dialog.active && hwnd && hwnd == dialog.hwnd;
+}
 
 }  // namespace
 
-bool IsDialogWindow(HWND hwnd) { return IsDialog(hwnd); }
+bool IsDialogWindow(HWND hwnd)
+{
+    return IsDialog(hwnd);
+}
 
 void ForgetDialog()
 {
@@ -205,10 +223,12 @@ void ForgetDialog()
 
 using namespace port;
 
-INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND, DLGPROC lpDialogFunc, LPARAM dwInitParam)
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND, DLGPROC lpDialogFunc,
+                               LPARAM dwInitParam)
 {
     const DialogTemplate *tmpl = FindDialogTemplate(lpTemplateName);
-    if (!tmpl || !lpDialogFunc || dialog.active) return -1;
+    if (!tmpl || !lpDialogFunc || dialog.active)
+        return -1;
 
     generation++;
     uintptr_t base = generation << 12;
@@ -234,7 +254,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND, DLGPROC l
                 break;
             }
     }
-    while (!dialog.ended) RunOnce(true);
+    while (!dialog.ended)
+        RunOnce(true);
 
     INT_PTR result = dialog.result;
     liveDialog = nullptr;
@@ -245,7 +266,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND, DLGPROC l
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
 {
-    if (!IsDialog(hDlg)) return FALSE;
+    if (!IsDialog(hDlg))
+        return FALSE;
     dialog.ended = true;
     dialog.result = nResult;
     return TRUE;
@@ -253,35 +275,43 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
-    if (!IsDialog(hDlg)) return nullptr;
+    if (!IsDialog(hDlg))
+        return nullptr;
     for (const Control &c : dialog.controls)
-        if (c.id == nIDDlgItem) return c.hwnd;
+        if (c.id == nIDDlgItem)
+            return c.hwnd;
     return nullptr;
 }
 
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
 {
     Control *c = dialog.active ? dialog.Find(hWnd) : nullptr;
-    if (!c) return FALSE;
+    if (!c)
+        return FALSE;
     BOOL wasDisabled = !c->enabled;
     bool enable = bEnable != FALSE;
     if (c->enabled != enable) {
         c->enabled = enable;
         Window().SetControlEnabled(c->id, enable);
         // A disabled control cannot keep the keyboard focus.
-        if (!enable && dialog.focus >= 0 && &dialog.controls[dialog.focus] == c) SetFocusIndex(-1);
+        if (!enable && dialog.focus >= 0 && &dialog.controls[dialog.focus] == c)
+            SetFocusIndex(-1);
     }
     return wasDisabled;
 }
 
 BOOL WINAPI IsWindowEnabled(HWND hWnd)
 {
-    if (IsDialog(hWnd)) return TRUE;
+    if (IsDialog(hWnd))
+        return TRUE;
     Control *c = dialog.active ? dialog.Find(hWnd) : nullptr;
     return c && c->enabled;
 }
 
-BOOL WINAPI IsWindow(HWND hWnd) { return IsDialog(hWnd) || (dialog.active && dialog.Find(hWnd)); }
+BOOL WINAPI IsWindow(HWND hWnd)
+{
+    return IsDialog(hWnd) || (dialog.active && dialog.Find(hWnd));
+}
 
 HWND WINAPI GetFocus(void)
 {
@@ -290,13 +320,15 @@ HWND WINAPI GetFocus(void)
 
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    if (!IsDialog(hWnd)) return 0;
+    if (!IsDialog(hWnd))
+        return 0;
     return Deliver(Msg, wParam, lParam);
 }
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    if (!hWnd || hWnd != liveDialog.load()) return FALSE;
+    if (!hWnd || hWnd != liveDialog.load())
+        return FALSE;
     Queue().Post({hWnd, Msg, wParam, lParam});
     return TRUE;
 }
@@ -307,7 +339,8 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     (void)hWnd;
     Window().OpenMessageBox(lpText ? lpText : "", lpCaption ? lpCaption : "Error", uType);
-    while (Window().MessageBoxOpen()) RunOnce(false);
+    while (Window().MessageBoxOpen())
+        RunOnce(false);
     return IDOK;
 }
 

@@ -27,7 +27,8 @@ public:
     {
         SkipSpace();
         size_t start = pos_;
-        while (pos_ < text_.size() && (isalnum((unsigned char)text_[pos_]) || text_[pos_] == '_')) pos_++;
+        while (pos_ < text_.size() && (isalnum((unsigned char)text_[pos_]) || text_[pos_] == '_'))
+            pos_++;
         *word = text_.substr(start, pos_ - start);
         return !word->empty();
     }
@@ -45,7 +46,8 @@ public:
     bool String(std::string *out)
     {
         SkipSpace();
-        if (pos_ >= text_.size() || text_[pos_] != '"') return false;
+        if (pos_ >= text_.size() || text_[pos_] != '"')
+            return false;
         pos_++;
         out->clear();
         while (pos_ < text_.size()) {
@@ -73,14 +75,17 @@ public:
     bool Number(long *value)
     {
         long result = 0;
-        if (!Term(&result)) return false;
+        if (!Term(&result))
+            return false;
         for (;;) {
             long rhs = 0;
             if (Punct('|')) {
-                if (!Term(&rhs)) return false;
+                if (!Term(&rhs))
+                    return false;
                 result |= rhs;
             } else if (Punct('+')) {
-                if (!Term(&rhs)) return false;
+                if (!Term(&rhs))
+                    return false;
                 result += rhs;
             } else {
                 break;
@@ -94,7 +99,8 @@ public:
     {
         size_t line = 1;
         for (size_t i = 0; i < pos_ && i < text_.size(); i++)
-            if (text_[i] == '\n') line++;
+            if (text_[i] == '\n')
+                line++;
         return line;
     }
 
@@ -102,16 +108,19 @@ private:
     bool Term(long *value)
     {
         if (Punct('(')) {
-            if (!Number(value) || !Punct(')')) return false;
+            if (!Number(value) || !Punct(')'))
+                return false;
             return true;
         }
         if (Punct('-')) {
-            if (!Term(value)) return false;
+            if (!Term(value))
+                return false;
             *value = -*value;
             return true;
         }
         if (Punct('~')) {
-            if (!Term(value)) return false;
+            if (!Term(value))
+                return false;
             *value = ~*value;
             return true;
         }
@@ -119,10 +128,11 @@ private:
         const char *start = text_.c_str() + pos_;
         char *end = nullptr;
         long v = strtol(start, &end, 0);
-        if (end == start) return false;
+        if (end == start)
+            return false;
         pos_ += end - start;
-        while (pos_ < text_.size() && (text_[pos_] == 'L' || text_[pos_] == 'l' || text_[pos_] == 'U' ||
-                                       text_[pos_] == 'u'))
+        while (pos_ < text_.size() &&
+               (text_[pos_] == 'L' || text_[pos_] == 'l' || text_[pos_] == 'U' || text_[pos_] == 'u'))
             pos_++;
         *value = v;
         return true;
@@ -131,9 +141,11 @@ private:
     void SkipSpace()
     {
         for (;;) {
-            while (pos_ < text_.size() && isspace((unsigned char)text_[pos_])) pos_++;
+            while (pos_ < text_.size() && isspace((unsigned char)text_[pos_]))
+                pos_++;
             if (text_.compare(pos_, 2, "//") == 0) {
-                while (pos_ < text_.size() && text_[pos_] != '\n') pos_++;
+                while (pos_ < text_.size() && text_[pos_] != '\n')
+                    pos_++;
                 continue;
             }
             break;
@@ -144,14 +156,19 @@ private:
     size_t pos_ = 0;
 };
 
-bool IsKeyword(const std::string &word, const char *keyword) { return strcasecmp(word.c_str(), keyword) == 0; }
+bool IsKeyword(const std::string &word, const char *keyword)
+{
+    return strcasecmp(word.c_str(), keyword) == 0;
+}
 
 bool ReadRect(Reader &in, int *x, int *y, int *cx, int *cy)
 {
     long v[4];
     for (int i = 0; i < 4; i++) {
-        if (i > 0 && !in.Punct(',')) return false;
-        if (!in.Number(&v[i])) return false;
+        if (i > 0 && !in.Punct(','))
+            return false;
+        if (!in.Number(&v[i]))
+            return false;
     }
     *x = (int)v[0];
     *y = (int)v[1];
@@ -164,14 +181,19 @@ bool ReadRect(Reader &in, int *x, int *y, int *cx, int *cy)
 bool ReadControl(Reader &in, DialogItem *item)
 {
     long id = 0, style = 0;
-    if (!in.String(&item->text) || !in.Punct(',') || !in.Number(&id) || !in.Punct(',')) return false;
+    if (!in.String(&item->text) || !in.Punct(',') || !in.Number(&id) || !in.Punct(','))
+        return false;
     if (!in.String(&item->className)) {
-        if (!in.Word(&item->className)) return false;
+        if (!in.Word(&item->className))
+            return false;
     }
-    if (!in.Punct(',') || !in.Number(&style) || !in.Punct(',')) return false;
-    if (!ReadRect(in, &item->x, &item->y, &item->cx, &item->cy)) return false;
+    if (!in.Punct(',') || !in.Number(&style) || !in.Punct(','))
+        return false;
+    if (!ReadRect(in, &item->x, &item->y, &item->cx, &item->cy))
+        return false;
     long exStyle = 0;
-    if (in.Punct(',') && !in.Number(&exStyle)) return false;
+    if (in.Punct(',') && !in.Number(&exStyle))
+        return false;
     item->id = (int)id;
     // A CONTROL statement is always a visible child unless its style says otherwise.
     item->style = (uint32_t)style | WS_CHILD | WS_VISIBLE;
@@ -183,10 +205,13 @@ bool ReadControl(Reader &in, DialogItem *item)
 bool ReadShortControl(Reader &in, const std::string &kind, DialogItem *item)
 {
     long id = 0;
-    if (!in.String(&item->text) || !in.Punct(',') || !in.Number(&id) || !in.Punct(',')) return false;
-    if (!ReadRect(in, &item->x, &item->y, &item->cx, &item->cy)) return false;
+    if (!in.String(&item->text) || !in.Punct(',') || !in.Number(&id) || !in.Punct(','))
+        return false;
+    if (!ReadRect(in, &item->x, &item->y, &item->cx, &item->cy))
+        return false;
     long style = 0;
-    if (in.Punct(',') && !in.Number(&style)) return false;
+    if (in.Punct(',') && !in.Number(&style))
+        return false;
     item->id = (int)id;
     uint32_t base = WS_CHILD | WS_VISIBLE;
     if (IsKeyword(kind, "PUSHBUTTON")) {
@@ -197,7 +222,9 @@ bool ReadShortControl(Reader &in, const std::string &kind, DialogItem *item)
         base |= WS_TABSTOP | BS_DEFPUSHBUTTON;
     } else {
         item->className = "Static";
-        base |= WS_GROUP | (IsKeyword(kind, "CTEXT") ? SS_CENTER : IsKeyword(kind, "RTEXT") ? SS_RIGHT : SS_LEFT);
+        base |= WS_GROUP | (IsKeyword(kind, "CTEXT")   ? SS_CENTER
+                            : IsKeyword(kind, "RTEXT") ? SS_RIGHT
+                                                       : SS_LEFT);
     }
     item->style = base | (uint32_t)style;
     return true;
@@ -213,19 +240,24 @@ bool ReadDialog(Reader &in, DialogTemplate *dialog, std::string *error)
     long style = 0;
     std::string word;
     while (in.Word(&word)) {
-        if (IsKeyword(word, "BEGIN")) break;
+        if (IsKeyword(word, "BEGIN"))
+            break;
         long value = 0;
         if (IsKeyword(word, "STYLE")) {
-            if (!in.Number(&style)) break;
+            if (!in.Number(&style))
+                break;
             hasStyle = true;
         } else if (IsKeyword(word, "EXSTYLE")) {
-            if (!in.Number(&value)) break;
+            if (!in.Number(&value))
+                break;
             dialog->exStyle = (uint32_t)value;
         } else if (IsKeyword(word, "CAPTION")) {
-            if (!in.String(&dialog->caption)) break;
+            if (!in.String(&dialog->caption))
+                break;
             hasCaption = true;
         } else if (IsKeyword(word, "FONT")) {
-            if (!in.Number(&value) || !in.Punct(',') || !in.String(&dialog->faceName)) break;
+            if (!in.Number(&value) || !in.Punct(',') || !in.String(&dialog->faceName))
+                break;
             dialog->pointSize = (int)value;
             hasFont = true;
         } else {
@@ -240,8 +272,10 @@ bool ReadDialog(Reader &in, DialogTemplate *dialog, std::string *error)
     // What a resource compiler adds: a default style, a caption bar for a
     // caption, and the font flag for a font.
     uint32_t full = hasStyle ? (uint32_t)style : (uint32_t)(WS_POPUP | WS_BORDER | WS_SYSMENU);
-    if (hasCaption) full |= WS_CAPTION;
-    if (hasFont) full |= DS_SETFONT;
+    if (hasCaption)
+        full |= WS_CAPTION;
+    if (hasFont)
+        full |= DS_SETFONT;
     dialog->style = full;
 
     while (in.Word(&word) && !IsKeyword(word, "END")) {
@@ -296,10 +330,12 @@ const DialogTemplate *FindDialogTemplate(const char *name)
     if (!parsed) {
         std::string error;
         parsed = true;
-        if (!ParseResourceScript(kResourceScript, &dialogs, &error)) dialogs.clear();
+        if (!ParseResourceScript(kResourceScript, &dialogs, &error))
+            dialogs.clear();
     }
     for (const DialogTemplate &dialog : dialogs)
-        if (name && strcasecmp(dialog.name.c_str(), name) == 0) return &dialog;
+        if (name && strcasecmp(dialog.name.c_str(), name) == 0)
+            return &dialog;
     return nullptr;
 }
 

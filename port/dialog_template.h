@@ -31,8 +31,7 @@ struct DialogTemplate {
 // Reads every DIALOG and DIALOGEX resource of a preprocessed resource
 // script (macros already expanded). On failure returns false and says
 // where in `error`.
-bool ParseResourceScript(const std::string &text, std::vector<DialogTemplate> *dialogs,
-                         std::string *error);
+bool ParseResourceScript(const std::string &text, std::vector<DialogTemplate> *dialogs, std::string *error);
 
 // The program's own dialog named `name` (case-insensitive), or null.
 const DialogTemplate *FindDialogTemplate(const char *name);

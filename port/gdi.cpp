@@ -24,7 +24,10 @@ std::map<uintptr_t, DeviceContext> contexts;
 std::map<uintptr_t, COLORREF> brushes;
 uintptr_t nextHandle = 1;
 
-uintptr_t NewHandle() { return (nextHandle++ << 4) | 0xD; }
+uintptr_t NewHandle()
+{
+    return (nextHandle++ << 4) | 0xD;
+}
 
 DeviceContext *Context(HDC hdc)
 {
@@ -32,7 +35,10 @@ DeviceContext *Context(HDC hdc)
     return it == contexts.end() ? nullptr : &it->second;
 }
 
-uint32_t ToPixel(COLORREF color) { return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color); }
+uint32_t ToPixel(COLORREF color)
+{
+    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
+}
 
 }  // namespace
 
@@ -43,7 +49,8 @@ using namespace port;
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
 {
     // Only the dialog is drawn on; its controls are the window system's.
-    if (!lpRect || !IsDialogWindow(hWnd)) return FALSE;
+    if (!lpRect || !IsDialogWindow(hWnd))
+        return FALSE;
     int width = 0, height = 0;
     Window().ClientSize(&width, &height);
     *lpRect = {0, 0, width, height};
@@ -53,7 +60,8 @@ BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
 HDC WINAPI GetDC(HWND hWnd)
 {
     Surface surface;
-    if (!IsDialogWindow(hWnd) || !Window().BeginDrawing(&surface)) return nullptr;
+    if (!IsDialogWindow(hWnd) || !Window().BeginDrawing(&surface))
+        return nullptr;
     uintptr_t handle = NewHandle();
     contexts[handle] = {hWnd, surface};
     return (HDC)handle;
@@ -62,7 +70,8 @@ HDC WINAPI GetDC(HWND hWnd)
 int WINAPI ReleaseDC(HWND hWnd, HDC hDC)
 {
     DeviceContext *dc = Context(hDC);
-    if (!dc || dc->hwnd != hWnd) return 0;
+    if (!dc || dc->hwnd != hWnd)
+        return 0;
     contexts.erase((uintptr_t)hDC);
     Window().EndDrawing();
     return 1;
@@ -75,13 +84,17 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color)
     return (HBRUSH)handle;
 }
 
-BOOL WINAPI DeleteObject(HGDIOBJ ho) { return brushes.erase((uintptr_t)ho) > 0; }
+BOOL WINAPI DeleteObject(HGDIOBJ ho)
+{
+    return brushes.erase((uintptr_t)ho) > 0;
+}
 
 int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
 {
     DeviceContext *dc = Context(hDC);
     auto brush = brushes.find((uintptr_t)hbr);
-    if (!dc || !lprc || brush == brushes.end()) return 0;
+    if (!dc || !lprc || brush == brushes.end())
+        return 0;
     const Surface &s = dc->surface;
     LONG left = lprc->left < 0 ? 0 : lprc->left, top = lprc->top < 0 ? 0 : lprc->top;
     LONG right = lprc->right > s.width ? s.width : lprc->right;
@@ -99,7 +112,8 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
 COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color)
 {
     DeviceContext *dc = Context(hdc);
-    if (!dc || x < 0 || y < 0 || x >= dc->surface.width || y >= dc->surface.height) return CLR_INVALID;
+    if (!dc || x < 0 || y < 0 || x >= dc->surface.width || y >= dc->surface.height)
+        return CLR_INVALID;
     dc->surface.pixels[(size_t)y * dc->surface.stride + x] = ToPixel(color);
     return color & 0xFFFFFF;
 }

@@ -17,7 +17,8 @@ void MessageQueue::Post(const Message &message)
 bool MessageQueue::TakePosted(Message *message)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (posted_.empty()) return false;
+    if (posted_.empty())
+        return false;
     *message = posted_.front();
     posted_.pop_front();
     return true;
@@ -38,7 +39,8 @@ void MessageQueue::PushInput(const InputEvent &event)
 bool MessageQueue::TakeInput(InputEvent *event)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (input_.empty()) return false;
+    if (input_.empty())
+        return false;
     *event = input_.front();
     input_.pop_front();
     return true;

@@ -30,13 +30,15 @@ void UseBackends(WindowBackend *w, AudioBackend *a)
 
 WindowBackend &Window()
 {
-    if (!window) NoBackend();
+    if (!window)
+        NoBackend();
     return *window;
 }
 
 AudioBackend &Audio()
 {
-    if (!audio) NoBackend();
+    if (!audio)
+        NoBackend();
     return *audio;
 }
 

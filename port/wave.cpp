@@ -53,11 +53,15 @@ std::map<uintptr_t, std::unique_ptr<Device>> devices;
 uintptr_t nextDevice = 1;
 std::function<void(const WaveCall &)> observer;
 
-UINT Message(Kind kind, UINT capture, UINT playback) { return kind == kCapture ? capture : playback; }
+UINT Message(Kind kind, UINT capture, UINT playback)
+{
+    return kind == kCapture ? capture : playback;
+}
 
 void Notify(const Device &device, UINT message, WAVEHDR *header)
 {
-    if (device.window) PostMessageA(device.window, message, (WPARAM)device.handle, (LPARAM)header);
+    if (device.window)
+        PostMessageA(device.window, message, (WPARAM)device.handle, (LPARAM)header);
 }
 
 // Hands a header back to the program.
@@ -93,7 +97,8 @@ size_t Device::Take(uint8_t *out, size_t bytes)
     while (running && given < bytes && taking < queue.size()) {
         WAVEHDR *header = queue[taking].header;
         size_t n = header->dwBufferLength - offset;
-        if (n > bytes - given) n = bytes - given;
+        if (n > bytes - given)
+            n = bytes - given;
         memcpy(out + given, header->lpData + offset, n);
         given += n;
         offset += n;
@@ -128,7 +133,8 @@ Device *Lookup(uintptr_t handle, Kind kind)
 
 MMRESULT Log(const char *name, uintptr_t handle, const WAVEHDR *header, MMRESULT result)
 {
-    if (observer) observer({name, handle, header, result});
+    if (observer)
+        observer({name, handle, header, result});
     return result;
 }
 
@@ -143,20 +149,28 @@ bool SupportedFormat(const WAVEFORMATEX *f)
 MMRESULT Open(Kind kind, uintptr_t *handle, UINT deviceId, const WAVEFORMATEX *format, DWORD_PTR callback,
               DWORD flags)
 {
-    if (!format) return MMSYSERR_INVALPARAM;
-    if (deviceId != WAVE_MAPPER && deviceId != 0) return MMSYSERR_BADDEVICEID;
+    if (!format)
+        return MMSYSERR_INVALPARAM;
+    if (deviceId != WAVE_MAPPER && deviceId != 0)
+        return MMSYSERR_BADDEVICEID;
     DWORD callbackType = flags & CALLBACK_TYPEMASK;
-    if (callbackType != CALLBACK_WINDOW && callbackType != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
-    if (callbackType == CALLBACK_WINDOW && callback && !IsWindow((HWND)callback)) return MMSYSERR_INVALPARAM;
-    if (!SupportedFormat(format)) return WAVERR_BADFORMAT;
-    if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
-    if (!handle) return MMSYSERR_INVALPARAM;
+    if (callbackType != CALLBACK_WINDOW && callbackType != CALLBACK_NULL)
+        return MMSYSERR_INVALFLAG;
+    if (callbackType == CALLBACK_WINDOW && callback && !IsWindow((HWND)callback))
+        return MMSYSERR_INVALPARAM;
+    if (!SupportedFormat(format))
+        return WAVERR_BADFORMAT;
+    if (flags & WAVE_FORMAT_QUERY)
+        return MMSYSERR_NOERROR;
+    if (!handle)
+        return MMSYSERR_INVALPARAM;
 
     auto device = std::make_unique<Device>(kind);
     device->window = callbackType == CALLBACK_WINDOW ? (HWND)callback : nullptr;
     MMRESULT result = kind == kCapture ? Audio().OpenCapture(*format, device.get(), &device->stream)
                                        : Audio().OpenPlayback(*format, device.get(), &device->stream);
-    if (result != MMSYSERR_NOERROR) return result;
+    if (result != MMSYSERR_NOERROR)
+        return result;
 
     Device *opened = device.get();
     {
@@ -175,8 +189,10 @@ MMRESULT Close(Kind kind, uintptr_t handle)
     {
         std::lock_guard<std::mutex> lock(mutex);
         Device *d = Lookup(handle, kind);
-        if (!d) return MMSYSERR_INVALHANDLE;
-        if (!d->queue.empty()) return WAVERR_STILLPLAYING;
+        if (!d)
+            return MMSYSERR_INVALHANDLE;
+        if (!d->queue.empty())
+            return WAVERR_STILLPLAYING;
         d->running = false;
         device = std::move(devices[handle]);
         devices.erase(handle);
@@ -188,8 +204,10 @@ MMRESULT Close(Kind kind, uintptr_t handle)
 
 MMRESULT CheckHeader(const WAVEHDR *header, UINT size)
 {
-    if (!header || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
-    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    if (!header || size < sizeof(WAVEHDR))
+        return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
     return MMSYSERR_NOERROR;
 }
 
@@ -201,11 +219,14 @@ MMRESULT Prepare(Kind kind, uintptr_t handle, WAVEHDR *header, UINT size, bool p
     // Wine does).
     if (header && size >= sizeof(WAVEHDR) && ((header->dwFlags & WHDR_PREPARED) != 0) == prepare)
         return MMSYSERR_NOERROR;
-    if (!Lookup(handle, kind)) return MMSYSERR_INVALHANDLE;
+    if (!Lookup(handle, kind))
+        return MMSYSERR_INVALHANDLE;
     MMRESULT result = CheckHeader(header, size);
-    if (result != MMSYSERR_NOERROR) return result;
+    if (result != MMSYSERR_NOERROR)
+        return result;
     if (prepare) {
-        if (!header->lpData) return MMSYSERR_INVALPARAM;
+        if (!header->lpData)
+            return MMSYSERR_INVALPARAM;
         header->dwFlags |= WHDR_PREPARED;
     } else {
         header->dwFlags &= ~(DWORD)WHDR_PREPARED;
@@ -220,12 +241,16 @@ MMRESULT Enqueue(Kind kind, uintptr_t handle, WAVEHDR *header, UINT size)
     {
         std::lock_guard<std::mutex> lock(mutex);
         device = Lookup(handle, kind);
-        if (!device) return MMSYSERR_INVALHANDLE;
+        if (!device)
+            return MMSYSERR_INVALHANDLE;
         MMRESULT result = CheckHeader(header, size);
-        if (result != MMSYSERR_NOERROR) return result;
-        if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+        if (result != MMSYSERR_NOERROR)
+            return result;
+        if (!(header->dwFlags & WHDR_PREPARED))
+            return WAVERR_UNPREPARED;
         header->dwFlags = (header->dwFlags & ~(DWORD)WHDR_DONE) | WHDR_INQUEUE;
-        if (kind == kCapture) header->dwBytesRecorded = 0;
+        if (kind == kCapture)
+            header->dwBytesRecorded = 0;
         device->queue.push_back({header, 0});
         // Playback runs from the first block written after an open or reset.
         if (kind == kPlayback && !device->running) {
@@ -235,7 +260,8 @@ MMRESULT Enqueue(Kind kind, uintptr_t handle, WAVEHDR *header, UINT size)
             start = true;
         }
     }
-    if (start) device->stream->Start();
+    if (start)
+        device->stream->Start();
     return MMSYSERR_NOERROR;
 }
 
@@ -245,8 +271,10 @@ MMRESULT Start(uintptr_t handle)
     {
         std::lock_guard<std::mutex> lock(mutex);
         device = Lookup(handle, kCapture);
-        if (!device) return MMSYSERR_INVALHANDLE;
-        if (device->running) return MMSYSERR_NOERROR;
+        if (!device)
+            return MMSYSERR_INVALHANDLE;
+        if (device->running)
+            return MMSYSERR_NOERROR;
         device->running = true;
     }
     device->stream->Start();
@@ -260,8 +288,10 @@ MMRESULT Reset(Kind kind, uintptr_t handle)
     {
         std::lock_guard<std::mutex> lock(mutex);
         device = Lookup(handle, kind);
-        if (!device) return MMSYSERR_INVALHANDLE;
-        if (!device->running && device->queue.empty()) return MMSYSERR_NOERROR;
+        if (!device)
+            return MMSYSERR_INVALHANDLE;
+        if (!device->running && device->queue.empty())
+            return MMSYSERR_NOERROR;
         device->running = false;
         device->taking = device->offset = 0;
         while (!device->queue.empty()) {
@@ -274,11 +304,17 @@ MMRESULT Reset(Kind kind, uintptr_t handle)
     return MMSYSERR_NOERROR;
 }
 
-uintptr_t Id(const void *handle) { return (uintptr_t)handle; }
+uintptr_t Id(const void *handle)
+{
+    return (uintptr_t)handle;
+}
 
 }  // namespace
 
-void SetWaveCallObserver(std::function<void(const WaveCall &)> o) { observer = std::move(o); }
+void SetWaveCallObserver(std::function<void(const WaveCall &)> o)
+{
+    observer = std::move(o);
+}
 
 // Drops every device without a word to the program, as process exit would.
 void CloseAllWaveDevices()
@@ -286,7 +322,8 @@ void CloseAllWaveDevices()
     std::map<uintptr_t, std::unique_ptr<Device>> closing;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        for (auto &entry : devices) entry.second->running = false;
+        for (auto &entry : devices)
+            entry.second->running = false;
         closing.swap(devices);
     }
     closing.clear();
@@ -296,21 +333,23 @@ void CloseAllWaveDevices()
 
 using namespace port;
 
-MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback, DWORD_PTR,
-                           DWORD fdwOpen)
+MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
+                           DWORD_PTR, DWORD fdwOpen)
 {
     uintptr_t handle = 0;
     MMRESULT result = Open(kCapture, phwi ? &handle : nullptr, uDeviceID, pwfx, dwCallback, fdwOpen);
-    if (result == MMSYSERR_NOERROR && phwi && !(fdwOpen & WAVE_FORMAT_QUERY)) *phwi = (HWAVEIN)handle;
+    if (result == MMSYSERR_NOERROR && phwi && !(fdwOpen & WAVE_FORMAT_QUERY))
+        *phwi = (HWAVEIN)handle;
     return Log("waveInOpen", handle, nullptr, result);
 }
 
-MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback, DWORD_PTR,
-                            DWORD fdwOpen)
+MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
+                            DWORD_PTR, DWORD fdwOpen)
 {
     uintptr_t handle = 0;
     MMRESULT result = Open(kPlayback, phwo ? &handle : nullptr, uDeviceID, pwfx, dwCallback, fdwOpen);
-    if (result == MMSYSERR_NOERROR && phwo && !(fdwOpen & WAVE_FORMAT_QUERY)) *phwo = (HWAVEOUT)handle;
+    if (result == MMSYSERR_NOERROR && phwo && !(fdwOpen & WAVE_FORMAT_QUERY))
+        *phwo = (HWAVEOUT)handle;
     return Log("waveOutOpen", handle, nullptr, result);
 }
 
@@ -354,7 +393,10 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
     return Log("waveOutWrite", Id(hwo), pwh, Enqueue(kPlayback, Id(hwo), pwh, cbwh));
 }
 
-MMRESULT WINAPI waveInStart(HWAVEIN hwi) { return Log("waveInStart", Id(hwi), nullptr, Start(Id(hwi))); }
+MMRESULT WINAPI waveInStart(HWAVEIN hwi)
+{
+    return Log("waveInStart", Id(hwi), nullptr, Start(Id(hwi)));
+}
 
 MMRESULT WINAPI waveInReset(HWAVEIN hwi)
 {

@@ -15,9 +15,9 @@ enum KeyModifier { kShift = 1, kAlt = 2, kControl = 4 };
 // dialog's thread, from inside WindowBackend::WaitForEvents.
 class DialogInput {
 public:
-    virtual void ButtonClicked(int id) = 0;          // mouse on a push button
+    virtual void ButtonClicked(int id) = 0;              // mouse on a push button
     virtual void KeyPressed(int vk, int modifiers) = 0;  // VK_* code
-    virtual void CloseClicked() = 0;                 // close box or window manager
+    virtual void CloseClicked() = 0;                     // close box or window manager
 protected:
     ~DialogInput() = default;
 };

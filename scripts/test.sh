@@ -14,6 +14,14 @@ bash scripts/deps.sh
 status=0
 step() { echo; echo "== $*"; }
 
+step "Formatting"
+# Every C and C++ source as clang-format writes it (.clang-format).
+if git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run -Werror; then
+  echo "formatted"
+else
+  status=1
+fi
+
 step "Linux build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"

@@ -57,8 +57,8 @@ BOOL AllocateBlocks(HWND hDlg)
     loop.playBlock2 = (BYTE *)malloc(BLOCK_BYTES);
     loop.latestBlock = (BYTE *)malloc(BLOCK_BYTES);
 
-    if (loop.captureBlock1 && loop.captureBlock2 && loop.playBlock1 && loop.playBlock2 &&
-        loop.latestBlock && HeadersPresent()) {
+    if (loop.captureBlock1 && loop.captureBlock2 && loop.playBlock1 && loop.playBlock2 && loop.latestBlock &&
+        HeadersPresent()) {
         memset(loop.latestBlock, SILENCE_BYTE, BLOCK_BYTES);
         return TRUE;
     }

@@ -39,14 +39,14 @@ BOOL RecordCommand(HWND hDlg)
         return TRUE;
     FillFormat(&loop.waveFormat);
 
-    if (waveInOpen(&loop.hWaveIn, WAVE_MAPPER, &loop.waveFormat, (DWORD_PTR)hDlg, 0,
-                   CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
+    if (waveInOpen(&loop.hWaveIn, WAVE_MAPPER, &loop.waveFormat, (DWORD_PTR)hDlg, 0, CALLBACK_WINDOW) !=
+        MMSYSERR_NOERROR) {
         ReleaseCaptureBlocks();
         ReportDeviceFailure(hDlg);
         return TRUE;
     }
-    if (waveOutOpen(&loop.hWaveOut, WAVE_MAPPER, &loop.waveFormat, (DWORD_PTR)hDlg, 0,
-                    CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
+    if (waveOutOpen(&loop.hWaveOut, WAVE_MAPPER, &loop.waveFormat, (DWORD_PTR)hDlg, 0, CALLBACK_WINDOW) !=
+        MMSYSERR_NOERROR) {
         ReleasePlayBlocks();
         // Capture is open but none of its headers is prepared: closing it
         // here keeps its open notification from queueing them.

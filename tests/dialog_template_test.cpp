@@ -30,7 +30,8 @@ TEST(DialogTemplate, RecordDialogIsReadAsWritten)
     EXPECT_EQ(record.className, "Button");
     EXPECT_EQ(record.text, "Record");
     EXPECT_EQ(record.style, 0x50010000u);
-    EXPECT_EQ((std::vector<int>{record.x, record.y, record.cx, record.cy}), (std::vector<int>{7, 138, 40, 14}));
+    EXPECT_EQ((std::vector<int>{record.x, record.y, record.cx, record.cy}),
+              (std::vector<int>{7, 138, 40, 14}));
     EXPECT_EQ(stop.id, IDC_STOP);
     EXPECT_EQ(stop.text, "Stop");
     EXPECT_EQ(stop.style, 0x58010000u);
@@ -52,12 +53,13 @@ TEST(DialogTemplate, ResourceCompilerDefaultsAndShortForms)
 {
     std::vector<port::DialogTemplate> dialogs;
     std::string error;
-    ASSERT_TRUE(port::ParseResourceScript("Plain DIALOG 1, 2, 30, 40\n"
-                                          "BEGIN\n"
-                                          "  DEFPUSHBUTTON \"O\"\"K\", 1, 5, 6, 7, 8\n"
-                                          "  LTEXT \"Hi\", -1, 1, 1, 9, 9, (0x1000L | 0x2)\n"
-                                          "END\n",
-                                          &dialogs, &error))
+    ASSERT_TRUE(
+        port::ParseResourceScript("Plain DIALOG 1, 2, 30, 40\n"
+                                  "BEGIN\n"
+                                  "  DEFPUSHBUTTON \"O\"\"K\", 1, 5, 6, 7, 8\n"
+                                  "  LTEXT \"Hi\", -1, 1, 1, 9, 9, (0x1000L | 0x2)\n"
+                                  "END\n",
+                                  &dialogs, &error))
         << error;
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].style, (uint32_t)(WS_POPUP | WS_BORDER | WS_SYSMENU));
@@ -72,7 +74,8 @@ TEST(DialogTemplate, BrokenScriptsSayWhere)
     std::string error;
     EXPECT_FALSE(port::ParseResourceScript("X DIALOG 1, 2, 3\nBEGIN\nEND\n", &dialogs, &error));
     EXPECT_NE(error.find("line"), std::string::npos);
-    EXPECT_FALSE(port::ParseResourceScript("X DIALOG 1, 2, 3, 4\nBEGIN\n CONTROL \"a\", 1\n", &dialogs, &error));
+    EXPECT_FALSE(
+        port::ParseResourceScript("X DIALOG 1, 2, 3, 4\nBEGIN\n CONTROL \"a\", 1\n", &dialogs, &error));
     EXPECT_FALSE(port::ParseResourceScript("X MENU\n", &dialogs, &error));
 }
 

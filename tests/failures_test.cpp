@@ -110,7 +110,8 @@ TEST(Failures, PlaybackFailureInALaterRecordingQueuesNoStaleHeader)
     ExpectOneWarning(run, kNoDevice);
     int queuedLater = 0;
     for (const LoggedCall &call : run.calls)
-        if (call.name == "waveInAddBuffer" && call.result == MMSYSERR_NOERROR && call.at >= Ms(2500)) queuedLater++;
+        if (call.name == "waveInAddBuffer" && call.result == MMSYSERR_NOERROR && call.at >= Ms(2500))
+            queuedLater++;
     EXPECT_EQ(queuedLater, 0);
     EXPECT_EQ(alloc::DoubleFrees(), 0);
 }

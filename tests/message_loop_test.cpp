@@ -77,7 +77,8 @@ Probe *probe;
 INT_PTR CALLBACK ProbeProc(HWND hDlg, UINT message, WPARAM, LPARAM)
 {
     probe->received.push_back(message);
-    if (probe->onMessage) probe->onMessage(hDlg, message);
+    if (probe->onMessage)
+        probe->onMessage(hDlg, message);
     return TRUE;
 }
 
@@ -131,7 +132,8 @@ TEST(MessageLoop, MessageBoxKeepsDeliveringPostedMessagesButNotInput)
             MessageBoxA(hDlg, "text", "title", MB_ICONEXCLAMATION);
             EXPECT_EQ(run.clock.Now(), Ms(510));
         }
-        if (message == WM_SYSCOMMAND) EndDialog(hDlg, 0);
+        if (message == WM_SYSCOMMAND)
+            EndDialog(hDlg, 0);
     };
     DialogBoxParamA((HINSTANCE)1, "Record", nullptr, ProbeProc, 0);
     std::vector<UINT> expected = {WM_INITDIALOG, WM_APP, WM_APP + 1, WM_SYSCOMMAND};

@@ -11,7 +11,8 @@ namespace {
 Ticks FirstPlayed(const ProgramRun &run, Ticks from)
 {
     for (Ticks t = from; t < (Ticks)run.audio.tape.size(); t++)
-        if (run.audio.Played(t) >= 0) return t;
+        if (run.audio.Played(t) >= 0)
+            return t;
     return -1;
 }
 
@@ -21,8 +22,10 @@ Ticks DelayOver(const ProgramRun &run, Ticks from, Ticks to)
 {
     for (Ticks d = 0; d <= 4 * kBlock; d++) {
         bool all = true;
-        for (Ticks t = from; t < to && all; t++) all = run.audio.Played(t) == ProgramRun::Noise(t - d);
-        if (all) return d;
+        for (Ticks t = from; t < to && all; t++)
+            all = run.audio.Played(t) == ProgramRun::Noise(t - d);
+        if (all)
+            return d;
     }
     return -1;
 }
@@ -30,7 +33,8 @@ Ticks DelayOver(const ProgramRun &run, Ticks from, Ticks to)
 bool SilentOver(const ProgramRun &run, Ticks from, Ticks to)
 {
     for (Ticks t = from; t < to; t++)
-        if (run.audio.Played(t) != 0x80) return false;
+        if (run.audio.Played(t) != 0x80)
+            return false;
     return true;
 }
 
@@ -137,7 +141,8 @@ TEST(PassThrough, StopPressedTheMomentItIsEnabled)
     // wait: they are handled first, then the stop handshake runs.
     ProgramRun run;
     run.window.onEnable = [&](int id, bool enable) {
-        if (id == IDC_STOP && enable && run.audio.captureOpens == 0) run.window.ClickNow(IDC_STOP);
+        if (id == IDC_STOP && enable && run.audio.captureOpens == 0)
+            run.window.ClickNow(IDC_STOP);
     };
     run.window.ClickAt(Ms(100), IDC_RECORD);
     bool checked = false;
@@ -162,7 +167,8 @@ TEST(PassThrough, PlaybackBlockReturnedAsStopIsTakenDoesNotKeepPlaybackOpen)
     run.audio.captureLatency = 100;
     Ticks stopAt = Ms(100) + 6 * kBlock;
     run.window.onEnable = [&](int id, bool enable) {
-        if (id == IDC_STOP && !enable) run.clock.RunDue();
+        if (id == IDC_STOP && !enable)
+            run.clock.RunDue();
     };
     run.window.ClickAt(Ms(100), IDC_RECORD);
     run.window.ClickAt(stopAt, IDC_STOP);

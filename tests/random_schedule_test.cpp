@@ -204,28 +204,28 @@ Outcome RunSchedule(uint64_t seed, DLGPROC proc = nullptr, bool replay = false)
                 run.window.ClickNow(button);
         };
         switch (reaction[{id, enable}]) {
-            case kNothing:
-                break;
-            case kPressIt:
-                press(id, false);
-                break;
-            case kPressOther:
-                press(id == IDC_RECORD ? IDC_STOP : IDC_RECORD, false);
-                break;
-            case kSpace:
-                press(0, true);
-                break;
-            case kDevices:
-                run.clock.RunDue();
-                break;
-            case kDevicesThenPress:
-                run.clock.RunDue();
-                press(target, false);
-                break;
-            case kPressThenDevices:
-                press(target, false);
-                run.clock.RunDue();
-                break;
+        case kNothing:
+            break;
+        case kPressIt:
+            press(id, false);
+            break;
+        case kPressOther:
+            press(id == IDC_RECORD ? IDC_STOP : IDC_RECORD, false);
+            break;
+        case kSpace:
+            press(0, true);
+            break;
+        case kDevices:
+            run.clock.RunDue();
+            break;
+        case kDevicesThenPress:
+            run.clock.RunDue();
+            press(target, false);
+            break;
+        case kPressThenDevices:
+            press(target, false);
+            run.clock.RunDue();
+            break;
         }
     };
 

@@ -30,7 +30,8 @@ public:
     {
         int n = 0;
         for (int y = y0; y < y1; y++)
-            for (int x = x0; x < x1; x++) n += run.window.Pixel(x, y) == kGreen;
+            for (int x = x0; x < x1; x++)
+                n += run.window.Pixel(x, y) == kGreen;
         return n;
     }
 
@@ -63,7 +64,8 @@ TEST(Trace, SilenceIsOneGreenRowAcrossABlackBand)
 TEST(Trace, RampFallsFromTopLeftToBottomRight)
 {
     std::vector<BYTE> ramp(2048);
-    for (int i = 0; i < 2048; i++) ramp[i] = (BYTE)(i / 8);
+    for (int i = 0; i < 2048; i++)
+        ramp[i] = (BYTE)(i / 8);
     TraceProbe probe;
     probe.Draw(1024, 256, ramp, 2048);
     // Two samples to a column: column x holds the dots of samples 2x and 2x+1.
@@ -80,7 +82,8 @@ TEST(Trace, DotsSpreadOverNarrowAndWideWindows)
     std::vector<BYTE> silence(2048, 0x80);
     TraceProbe wide;
     wide.Draw(4096, 256, silence, 2048);
-    for (int x = 0; x < 4096; x++) EXPECT_EQ(wide.run.window.Pixel(x, 128), x % 2 ? kBlack : kGreen) << x;
+    for (int x = 0; x < 4096; x++)
+        EXPECT_EQ(wide.run.window.Pixel(x, 128), x % 2 ? kBlack : kGreen) << x;
 
     // 300 / 2048 in single precision: several samples to a column, every
     // column reached, the last sample at floor(2047 * 300 / 2048).

@@ -37,7 +37,8 @@ public:
     std::vector<UINT> Messages() const
     {
         std::vector<UINT> m;
-        for (const Notice &n : notices) m.push_back(n.message);
+        for (const Notice &n : notices)
+            m.push_back(n.message);
         return m;
     }
 
@@ -48,8 +49,8 @@ private:
         current->hwnd = hDlg;
         if (message >= MM_WOM_OPEN && message <= MM_WIM_DATA) {
             WAVEHDR *h = (WAVEHDR *)lParam;
-            current->notices.push_back(
-                {message, wParam, h, h ? h->dwFlags : 0, h ? h->dwBytesRecorded : 0, current->run.clock.Now()});
+            current->notices.push_back({message, wParam, h, h ? h->dwFlags : 0, h ? h->dwBytesRecorded : 0,
+                                        current->run.clock.Now()});
         }
         return TRUE;
     }
@@ -76,7 +77,8 @@ TEST(WaveIn, HeadersComeBackFullInQueueOrderWithTheirNotifications)
     Ticks started = 0;
     probe.Run(
         [&] {
-            ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW), 0u);
+            ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW),
+                      0u);
             EXPECT_EQ(waveInAddBuffer(in, &a.header, sizeof(WAVEHDR)), (MMRESULT)WAVERR_UNPREPARED);
             EXPECT_EQ(waveInPrepareHeader(in, &a.header, sizeof(WAVEHDR)), 0u);
             EXPECT_EQ(a.header.dwFlags, (DWORD)WHDR_PREPARED);
@@ -105,7 +107,8 @@ TEST(WaveIn, HeadersComeBackFullInQueueOrderWithTheirNotifications)
         EXPECT_EQ(probe.notices[i].flags, (DWORD)(WHDR_PREPARED | WHDR_DONE));
         EXPECT_EQ(probe.notices[i].bytes, (DWORD)BLOCK_BYTES);
     }
-    for (int i = 0; i < BLOCK_BYTES; i++) ASSERT_EQ((uint8_t)b.data[i], ProgramRun::Noise(started + kBlock + i));
+    for (int i = 0; i < BLOCK_BYTES; i++)
+        ASSERT_EQ((uint8_t)b.data[i], ProgramRun::Noise(started + kBlock + i));
 }
 
 TEST(WaveIn, ResetHandsBackPartlyFilledBlocksAndCloseRetiresTheHandle)
@@ -125,7 +128,8 @@ TEST(WaveIn, ResetHandsBackPartlyFilledBlocksAndCloseRetiresTheHandle)
                 EXPECT_EQ(waveInReset(in), 0u);
                 EXPECT_EQ(waveInClose(in), 0u);
                 c.header.dwFlags = 0;
-                EXPECT_EQ(waveInPrepareHeader(in, &c.header, sizeof(WAVEHDR)), (MMRESULT)MMSYSERR_INVALHANDLE);
+                EXPECT_EQ(waveInPrepareHeader(in, &c.header, sizeof(WAVEHDR)),
+                          (MMRESULT)MMSYSERR_INVALHANDLE);
                 EXPECT_EQ(c.header.dwFlags, 0u);
                 EXPECT_EQ(waveInReset(in), (MMRESULT)MMSYSERR_INVALHANDLE);
                 EXPECT_EQ(waveInClose(in), (MMRESULT)MMSYSERR_INVALHANDLE);
@@ -163,8 +167,8 @@ TEST(WaveOut, BlocksAreDoneWhenPlayedAndResetHandsTheRestBack)
     Ticks started = 0;
     probe.Run(
         [&] {
-            ASSERT_EQ(waveOutOpen(&out, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW),
-                      0u);
+            ASSERT_EQ(
+                waveOutOpen(&out, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW), 0u);
             EXPECT_EQ(waveOutWrite(out, &a.header, sizeof(WAVEHDR)), (MMRESULT)WAVERR_UNPREPARED);
             for (Block *k : {&a, &b, &c}) {
                 waveOutPrepareHeader(out, &k->header, sizeof(WAVEHDR));

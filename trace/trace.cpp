@@ -16,7 +16,8 @@ void DrawWaveform(HWND hwnd, const BYTE *samples, int count)
 
     if (count > 0) {
         float step = (float)band.right / count;
-        for (int i = 0; i < count; i++) SetPixel(dc, (int)(i * step), samples[i], RGB(0, 255, 0));
+        for (int i = 0; i < count; i++)
+            SetPixel(dc, (int)(i * step), samples[i], RGB(0, 255, 0));
     }
     ReleaseDC(hwnd, dc);
 }

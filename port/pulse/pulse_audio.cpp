@@ -1,3 +1,6 @@
+// Capture and playback streams on the sound server: 8-bit blocks carried as
+// 16-bit samples, a reset that interrupts any wait, and opens that give up
+// rather than hang.
 #include "pulse_audio.h"
 
 #include <string.h>

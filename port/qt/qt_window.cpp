@@ -1,3 +1,5 @@
+// The dialog's window, buttons, message boxes and drawing surface on Qt
+// Widgets; the dialog keys go to the layer's dialog manager, not to Qt.
 #include "qt/qt_window.h"
 
 #include <windows.h>
@@ -61,16 +63,16 @@ Qt::WindowFlags FrameFlags(uint32_t style)
 QMessageBox::Icon IconFor(unsigned type)
 {
     switch (type & 0xF0) {
-        case MB_ICONHAND:
-            return QMessageBox::Critical;
-        case MB_ICONQUESTION:
-            return QMessageBox::Question;
-        case MB_ICONEXCLAMATION:
-            return QMessageBox::Warning;
-        case MB_ICONASTERISK:
-            return QMessageBox::Information;
-        default:
-            return QMessageBox::NoIcon;
+    case MB_ICONHAND:
+        return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+        return QMessageBox::Question;
+    case MB_ICONEXCLAMATION:
+        return QMessageBox::Warning;
+    case MB_ICONASTERISK:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
     }
 }
 
@@ -93,20 +95,20 @@ int ModifiersOf(Qt::KeyboardModifiers qt)
 int DialogKey(const QKeyEvent &key)
 {
     switch (key.key()) {
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-            return VK_TAB;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            return VK_RETURN;
-        case Qt::Key_Space:
-            return VK_SPACE;
-        case Qt::Key_Escape:
-            return VK_ESCAPE;
-        case Qt::Key_F4:
-            return (key.modifiers() & Qt::AltModifier) ? VK_F4 : 0;
-        default:
-            return 0;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return VK_TAB;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return VK_RETURN;
+    case Qt::Key_Space:
+        return VK_SPACE;
+    case Qt::Key_Escape:
+        return VK_ESCAPE;
+    case Qt::Key_F4:
+        return (key.modifiers() & Qt::AltModifier) ? VK_F4 : 0;
+    default:
+        return 0;
     }
 }
 

@@ -137,7 +137,8 @@ Ticks SimAudio::NextChunk()
 MMRESULT SimAudio::OpenCapture(const WAVEFORMATEX &, CaptureSink *sink, std::unique_ptr<AudioStream> *stream)
 {
     captureOpens++;
-    if (captureOpenResult != MMSYSERR_NOERROR) return captureOpenResult;
+    if (captureOpenResult != MMSYSERR_NOERROR)
+        return captureOpenResult;
     *stream = std::make_unique<SimCapture>(*this, sink);
     return MMSYSERR_NOERROR;
 }
@@ -146,10 +147,10 @@ MMRESULT SimAudio::OpenPlayback(const WAVEFORMATEX &, PlaybackSource *source,
                                 std::unique_ptr<AudioStream> *stream)
 {
     playbackOpens++;
-    if (playbackOpenResult != MMSYSERR_NOERROR) return playbackOpenResult;
+    if (playbackOpenResult != MMSYSERR_NOERROR)
+        return playbackOpenResult;
     *stream = std::make_unique<SimPlayback>(*this, source);
     return MMSYSERR_NOERROR;
 }
 
 }  // namespace port::sim
-

@@ -11,8 +11,10 @@ bool SimWindow::CreateDialogWindow(const DialogTemplate &dialog, DialogInput *in
     created = true;
     shown = dialog;
     input_ = input;
-    for (const DialogItem &item : dialog.items) enabled[item.id] = !(item.style & 0x08000000L);
-    if (pixels.empty()) SetClientSize(353, 240);  // the dialog's size with an 8-point font
+    for (const DialogItem &item : dialog.items)
+        enabled[item.id] = !(item.style & 0x08000000L);
+    if (pixels.empty())
+        SetClientSize(353, 240);  // the dialog's size with an 8-point font
     return true;
 }
 
@@ -29,7 +31,8 @@ void SimWindow::ClickAt(Ticks when, int id)
 
 void SimWindow::ClickNow(int id)
 {
-    if (Live() && !boxOpen_ && enabled[id]) input_->ButtonClicked(id);
+    if (Live() && !boxOpen_ && enabled[id])
+        input_->ButtonClicked(id);
 }
 
 void SimWindow::KeyAt(Ticks when, int vk, int modifiers)
@@ -70,7 +73,8 @@ void SimWindow::SetClientSize(int width, int height, uint32_t background)
 
 bool SimWindow::BeginDrawing(Surface *surface)
 {
-    if (!Live()) return false;
+    if (!Live())
+        return false;
     drawing = true;
     surface->pixels = pixels.data();
     surface->width = clientWidth;
@@ -81,7 +85,8 @@ bool SimWindow::BeginDrawing(Surface *surface)
 
 void SimWindow::WaitForEvents()
 {
-    if (clock_.RunNext()) return;
+    if (clock_.RunNext())
+        return;
     if (onStall) {
         onStall();
         return;

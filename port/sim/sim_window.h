@@ -56,7 +56,8 @@ public:
     // A pixel of the client area; ~0 outside it.
     uint32_t Pixel(int x, int y) const
     {
-        return x >= 0 && y >= 0 && x < clientWidth && y < clientHeight ? pixels[(size_t)y * clientWidth + x] : ~0u;
+        return x >= 0 && y >= 0 && x < clientWidth && y < clientHeight ? pixels[(size_t)y * clientWidth + x]
+                                                                       : ~0u;
     }
     int drawings = 0;  // finished drawings
     bool drawing = false;
@@ -73,7 +74,8 @@ public:
     void SetControlEnabled(int id, bool enable) override
     {
         enabled[id] = enable;
-        if (onEnable) onEnable(id, enable);
+        if (onEnable)
+            onEnable(id, enable);
     }
     void SetFocusControl(int id) override { focus = id; }
     void OpenMessageBox(const char *text, const char *caption, unsigned type) override;

@@ -10,7 +10,8 @@ void VirtualClock::At(Ticks when, std::function<void()> action)
 
 bool VirtualClock::RunNext()
 {
-    if (events_.empty()) return false;
+    if (events_.empty())
+        return false;
     Event event = events_.top();
     events_.pop();
     now_ = event.when;

@@ -13,7 +13,10 @@ namespace port::sim {
 using Ticks = int64_t;
 constexpr Ticks kSampleRate = 11025;
 
-constexpr Ticks Ms(int64_t ms) { return (ms * kSampleRate + 500) / 1000; }
+constexpr Ticks Ms(int64_t ms)
+{
+    return (ms * kSampleRate + 500) / 1000;
+}
 
 class VirtualClock {
 public:
@@ -27,7 +30,8 @@ public:
     // Runs every event due now, and only those.
     void RunDue()
     {
-        while (!events_.empty() && events_.top().when <= now_) RunNext();
+        while (!events_.empty() && events_.top().when <= now_)
+            RunNext();
     }
 
 private:

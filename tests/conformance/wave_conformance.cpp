@@ -60,32 +60,32 @@ void Line(const char *text)
 const char *ResultName(MMRESULT r)
 {
     switch (r) {
-        case MMSYSERR_NOERROR:
-            return "MMSYSERR_NOERROR";
-        case MMSYSERR_ERROR:
-            return "MMSYSERR_ERROR";
-        case MMSYSERR_BADDEVICEID:
-            return "MMSYSERR_BADDEVICEID";
-        case MMSYSERR_ALLOCATED:
-            return "MMSYSERR_ALLOCATED";
-        case MMSYSERR_INVALHANDLE:
-            return "MMSYSERR_INVALHANDLE";
-        case MMSYSERR_NODRIVER:
-            return "MMSYSERR_NODRIVER";
-        case MMSYSERR_NOMEM:
-            return "MMSYSERR_NOMEM";
-        case MMSYSERR_NOTSUPPORTED:
-            return "MMSYSERR_NOTSUPPORTED";
-        case MMSYSERR_INVALFLAG:
-            return "MMSYSERR_INVALFLAG";
-        case MMSYSERR_INVALPARAM:
-            return "MMSYSERR_INVALPARAM";
-        case WAVERR_BADFORMAT:
-            return "WAVERR_BADFORMAT";
-        case WAVERR_STILLPLAYING:
-            return "WAVERR_STILLPLAYING";
-        case WAVERR_UNPREPARED:
-            return "WAVERR_UNPREPARED";
+    case MMSYSERR_NOERROR:
+        return "MMSYSERR_NOERROR";
+    case MMSYSERR_ERROR:
+        return "MMSYSERR_ERROR";
+    case MMSYSERR_BADDEVICEID:
+        return "MMSYSERR_BADDEVICEID";
+    case MMSYSERR_ALLOCATED:
+        return "MMSYSERR_ALLOCATED";
+    case MMSYSERR_INVALHANDLE:
+        return "MMSYSERR_INVALHANDLE";
+    case MMSYSERR_NODRIVER:
+        return "MMSYSERR_NODRIVER";
+    case MMSYSERR_NOMEM:
+        return "MMSYSERR_NOMEM";
+    case MMSYSERR_NOTSUPPORTED:
+        return "MMSYSERR_NOTSUPPORTED";
+    case MMSYSERR_INVALFLAG:
+        return "MMSYSERR_INVALFLAG";
+    case MMSYSERR_INVALPARAM:
+        return "MMSYSERR_INVALPARAM";
+    case WAVERR_BADFORMAT:
+        return "WAVERR_BADFORMAT";
+    case WAVERR_STILLPLAYING:
+        return "WAVERR_STILLPLAYING";
+    case WAVERR_UNPREPARED:
+        return "WAVERR_UNPREPARED";
     }
     return "?";
 }
@@ -219,188 +219,187 @@ MMRESULT OpenOut()
 int Step(int n)
 {
     switch (n) {
-        case 0: {
-            Line("step 0: format queries");
-            Result("waveInOpen query", waveInOpen(NULL, WAVE_MAPPER, &format, 0, 0, WAVE_FORMAT_QUERY));
-            Result("waveOutOpen query", waveOutOpen(NULL, WAVE_MAPPER, &format, 0, 0, WAVE_FORMAT_QUERY));
-            WAVEFORMATEX odd = format;
-            odd.wBitsPerSample = 12;
-            Result("waveInOpen query 12-bit", waveInOpen(NULL, WAVE_MAPPER, &odd, 0, 0, WAVE_FORMAT_QUERY));
-            Result("waveOutOpen query 12-bit", waveOutOpen(NULL, WAVE_MAPPER, &odd, 0, 0, WAVE_FORMAT_QUERY));
-            odd = format;
-            odd.wFormatTag = 0x7777;
-            Result("waveInOpen query unknown tag",
-                   waveInOpen(NULL, WAVE_MAPPER, &odd, 0, 0, WAVE_FORMAT_QUERY));
-            Result("waveOutOpen query unknown tag",
-                   waveOutOpen(NULL, WAVE_MAPPER, &odd, 0, 0, WAVE_FORMAT_QUERY));
-            return 0;
-        }
-        case 1:
-            Line("step 1: open capture");
-            return Ok(OpenIn()) ? 1 : 0;
-        case 2:
-            Line("step 2: open playback");
-            return Ok(OpenOut()) ? 1 : 0;
-        case 3:
-            Line("step 3: capture: queue a block that is not prepared");
-            Result("waveInAddBuffer in1", InAdd(in1));
-            PrintFlags(kInBlocks);
-            return 0;
-        case 4:
-            Line("step 4: capture: prepare");
-            Result("waveInPrepareHeader in1", InPrepare(in1));
-            Result("waveInPrepareHeader in2", InPrepare(in2));
-            Result("waveInPrepareHeader in-long", InPrepare(inLong));
-            Result("waveInPrepareHeader in1 again", InPrepare(in1));
-            PrintFlags(kInBlocks);
-            return 0;
-        case 5:
-            Line("step 5: capture: queue two blocks, not started");
-            Result("waveInAddBuffer in1", InAdd(in1));
-            Result("waveInAddBuffer in2", InAdd(in2));
-            Result("waveInUnprepareHeader in1 while queued", InUnprepare(in1));
-            PrintFlags(kInBlocks);
-            return 0;
-        case 6:
-            Line("step 6: capture: reset before start hands both blocks back");
-            return Ok(Result("waveInReset", waveInReset(hIn))) ? 2 : 0;
-        case 7: {
-            PrintFlags(kInBlocks);
-            Line("step 7: capture: queue two blocks and start; both come back full");
-            int queued = Ok(Result("waveInAddBuffer in1", InAdd(in1)));
-            queued += Ok(Result("waveInAddBuffer in2", InAdd(in2)));
-            PrintFlags(kInBlocks);
-            return Ok(Result("waveInStart", waveInStart(hIn))) ? queued : 0;
-        }
-        case 8:
-            PrintFlags(kInBlocks);
-            Line("step 8: capture: start and reset with nothing queued");
-            Result("waveInStart", waveInStart(hIn));
-            Result("waveInReset", waveInReset(hIn));
-            return 0;
-        case 9:
-            // Playback of the short block is the clock: when it is done, the
-            // long capture block has recorded some but not all of its length.
-            Line("step 9: capture: start with a long block; play a short one meanwhile");
-            Result("waveInAddBuffer in-long", InAdd(inLong));
-            Result("waveInStart", waveInStart(hIn));
-            Result("waveOutPrepareHeader out-short", OutPrepare(outShort));
-            return Ok(Result("waveOutWrite out-short", OutWrite(outShort))) ? 1 : 0;
-        case 10:
-            Line("step 10: capture: reset part-way through the long block");
-            PrintFlags(kInBlocks);
-            return Ok(Result("waveInReset", waveInReset(hIn))) ? 1 : 0;
-        case 11:
-            // in1 stays prepared, to be offered to the closed handle below.
-            Line("step 11: capture: unprepare all but in1");
-            Result("waveInUnprepareHeader in2", InUnprepare(in2));
-            Result("waveInUnprepareHeader in-long", InUnprepare(inLong));
-            Result("waveInUnprepareHeader in2 again", InUnprepare(in2));
-            PrintFlags(kInBlocks);
-            return 0;
-        case 12:
-            Line("step 12: capture: close");
-            return Ok(Result("waveInClose", waveInClose(hIn))) ? 1 : 0;
-        case 13:
-            // Each call is otherwise valid, so only the handle can be wrong;
-            // except the two the documentation says answer zero in any case.
-            Line("step 13: capture: calls on the closed handle");
-            Result("waveInPrepareHeader in2", InPrepare(in2));
-            Result("waveInAddBuffer in1", InAdd(in1));
-            Result("waveInStart", waveInStart(hIn));
-            Result("waveInReset", waveInReset(hIn));
-            Result("waveInUnprepareHeader in1", InUnprepare(in1));
-            Result("waveInClose", waveInClose(hIn));
-            Result("waveInPrepareHeader in1, prepared", InPrepare(in1));
-            Result("waveInUnprepareHeader in2, not prepared", InUnprepare(in2));
-            PrintFlags(kInBlocks);
-            return 0;
-        case 14:
-            Line("step 14: playback: write a block that is not prepared");
-            Result("waveOutWrite out1", OutWrite(out1));
-            PrintFlags(kOutBlocks);
-            return 0;
-        case 15:
-            Line("step 15: playback: prepare");
-            Result("waveOutPrepareHeader out1", OutPrepare(out1));
-            Result("waveOutPrepareHeader out2", OutPrepare(out2));
-            Result("waveOutPrepareHeader out-short again", OutPrepare(outShort));
-            PrintFlags(kOutBlocks);
-            return 0;
-        case 16: {
-            Line("step 16: playback: play two blocks; both come back done");
-            int queued = Ok(Result("waveOutWrite out1", OutWrite(out1)));
-            queued += Ok(Result("waveOutWrite out2", OutWrite(out2)));
-            Result("waveOutUnprepareHeader out1 while queued", OutUnprepare(out1));
-            PrintFlags(kOutBlocks);
-            return queued;
-        }
-        case 17:
-            PrintFlags(kOutBlocks);
-            Line("step 17: playback: reset with nothing queued");
-            Result("waveOutReset", waveOutReset(hOut));
-            return 0;
-        case 18: {
-            Line("step 18: playback: reset hands two queued blocks back");
-            int queued = Ok(Result("waveOutWrite out1", OutWrite(out1)));
-            queued += Ok(Result("waveOutWrite out2", OutWrite(out2)));
-            return Ok(Result("waveOutReset", waveOutReset(hOut))) ? queued : 0;
-        }
-        case 19:
-            Line("step 19: playback: unprepare all but out1");
-            Result("waveOutUnprepareHeader out2", OutUnprepare(out2));
-            Result("waveOutUnprepareHeader out-short", OutUnprepare(outShort));
-            Result("waveOutUnprepareHeader out2 again", OutUnprepare(out2));
-            PrintFlags(kOutBlocks);
-            return 0;
-        case 20:
-            Line("step 20: playback: close");
-            return Ok(Result("waveOutClose", waveOutClose(hOut))) ? 1 : 0;
-        case 21:
-            Line("step 21: playback: calls on the closed handle");
-            Result("waveOutPrepareHeader out2", OutPrepare(out2));
-            Result("waveOutWrite out1", OutWrite(out1));
-            Result("waveOutReset", waveOutReset(hOut));
-            Result("waveOutUnprepareHeader out1", OutUnprepare(out1));
-            Result("waveOutClose", waveOutClose(hOut));
-            Result("waveOutPrepareHeader out1, prepared", OutPrepare(out1));
-            Result("waveOutUnprepareHeader out2, not prepared", OutUnprepare(out2));
-            PrintFlags(kOutBlocks);
-            return 0;
-        case 22:
-            Line("step 22: capture: open again");
-            return Ok(OpenIn()) ? 1 : 0;
-        case 23:
-            Line("step 23: capture: close with a block queued");
-            Result("waveInPrepareHeader in2", InPrepare(in2));
-            Result("waveInAddBuffer in2", InAdd(in2));
-            return Ok(Result("waveInClose", waveInClose(hIn))) ? 1 : 0;
-        case 24:
-            PrintFlags(kInBlocks);
-            Line("step 24: capture: reset");
-            return Ok(Result("waveInReset", waveInReset(hIn))) ? 1 : 0;
-        case 25:
-            Line("step 25: capture: unprepare and close");
-            Result("waveInUnprepareHeader in2", InUnprepare(in2));
-            PrintFlags(kInBlocks);
-            return Ok(Result("waveInClose", waveInClose(hIn))) ? 1 : 0;
-        case 26:
-            Line("step 26: playback: open again");
-            return Ok(OpenOut()) ? 1 : 0;
-        case 27:
-            Line("step 27: playback: close with a block queued");
-            Result("waveOutPrepareHeader out2", OutPrepare(out2));
-            Result("waveOutWrite out2", OutWrite(out2));
-            return Ok(Result("waveOutClose", waveOutClose(hOut))) ? 1 : 0;
-        case 28:
-            PrintFlags(kOutBlocks);
-            Line("step 28: playback: reset");
-            return Ok(Result("waveOutReset", waveOutReset(hOut))) ? 1 : 0;
-        case 29:
-            Line("step 29: playback: unprepare and close");
-            Result("waveOutUnprepareHeader out2", OutUnprepare(out2));
-            PrintFlags(kOutBlocks);
-            return Ok(Result("waveOutClose", waveOutClose(hOut))) ? 1 : 0;
+    case 0: {
+        Line("step 0: format queries");
+        Result("waveInOpen query", waveInOpen(NULL, WAVE_MAPPER, &format, 0, 0, WAVE_FORMAT_QUERY));
+        Result("waveOutOpen query", waveOutOpen(NULL, WAVE_MAPPER, &format, 0, 0, WAVE_FORMAT_QUERY));
+        WAVEFORMATEX odd = format;
+        odd.wBitsPerSample = 12;
+        Result("waveInOpen query 12-bit", waveInOpen(NULL, WAVE_MAPPER, &odd, 0, 0, WAVE_FORMAT_QUERY));
+        Result("waveOutOpen query 12-bit", waveOutOpen(NULL, WAVE_MAPPER, &odd, 0, 0, WAVE_FORMAT_QUERY));
+        odd = format;
+        odd.wFormatTag = 0x7777;
+        Result("waveInOpen query unknown tag", waveInOpen(NULL, WAVE_MAPPER, &odd, 0, 0, WAVE_FORMAT_QUERY));
+        Result("waveOutOpen query unknown tag",
+               waveOutOpen(NULL, WAVE_MAPPER, &odd, 0, 0, WAVE_FORMAT_QUERY));
+        return 0;
+    }
+    case 1:
+        Line("step 1: open capture");
+        return Ok(OpenIn()) ? 1 : 0;
+    case 2:
+        Line("step 2: open playback");
+        return Ok(OpenOut()) ? 1 : 0;
+    case 3:
+        Line("step 3: capture: queue a block that is not prepared");
+        Result("waveInAddBuffer in1", InAdd(in1));
+        PrintFlags(kInBlocks);
+        return 0;
+    case 4:
+        Line("step 4: capture: prepare");
+        Result("waveInPrepareHeader in1", InPrepare(in1));
+        Result("waveInPrepareHeader in2", InPrepare(in2));
+        Result("waveInPrepareHeader in-long", InPrepare(inLong));
+        Result("waveInPrepareHeader in1 again", InPrepare(in1));
+        PrintFlags(kInBlocks);
+        return 0;
+    case 5:
+        Line("step 5: capture: queue two blocks, not started");
+        Result("waveInAddBuffer in1", InAdd(in1));
+        Result("waveInAddBuffer in2", InAdd(in2));
+        Result("waveInUnprepareHeader in1 while queued", InUnprepare(in1));
+        PrintFlags(kInBlocks);
+        return 0;
+    case 6:
+        Line("step 6: capture: reset before start hands both blocks back");
+        return Ok(Result("waveInReset", waveInReset(hIn))) ? 2 : 0;
+    case 7: {
+        PrintFlags(kInBlocks);
+        Line("step 7: capture: queue two blocks and start; both come back full");
+        int queued = Ok(Result("waveInAddBuffer in1", InAdd(in1)));
+        queued += Ok(Result("waveInAddBuffer in2", InAdd(in2)));
+        PrintFlags(kInBlocks);
+        return Ok(Result("waveInStart", waveInStart(hIn))) ? queued : 0;
+    }
+    case 8:
+        PrintFlags(kInBlocks);
+        Line("step 8: capture: start and reset with nothing queued");
+        Result("waveInStart", waveInStart(hIn));
+        Result("waveInReset", waveInReset(hIn));
+        return 0;
+    case 9:
+        // Playback of the short block is the clock: when it is done, the
+        // long capture block has recorded some but not all of its length.
+        Line("step 9: capture: start with a long block; play a short one meanwhile");
+        Result("waveInAddBuffer in-long", InAdd(inLong));
+        Result("waveInStart", waveInStart(hIn));
+        Result("waveOutPrepareHeader out-short", OutPrepare(outShort));
+        return Ok(Result("waveOutWrite out-short", OutWrite(outShort))) ? 1 : 0;
+    case 10:
+        Line("step 10: capture: reset part-way through the long block");
+        PrintFlags(kInBlocks);
+        return Ok(Result("waveInReset", waveInReset(hIn))) ? 1 : 0;
+    case 11:
+        // in1 stays prepared, to be offered to the closed handle below.
+        Line("step 11: capture: unprepare all but in1");
+        Result("waveInUnprepareHeader in2", InUnprepare(in2));
+        Result("waveInUnprepareHeader in-long", InUnprepare(inLong));
+        Result("waveInUnprepareHeader in2 again", InUnprepare(in2));
+        PrintFlags(kInBlocks);
+        return 0;
+    case 12:
+        Line("step 12: capture: close");
+        return Ok(Result("waveInClose", waveInClose(hIn))) ? 1 : 0;
+    case 13:
+        // Each call is otherwise valid, so only the handle can be wrong;
+        // except the two the documentation says answer zero in any case.
+        Line("step 13: capture: calls on the closed handle");
+        Result("waveInPrepareHeader in2", InPrepare(in2));
+        Result("waveInAddBuffer in1", InAdd(in1));
+        Result("waveInStart", waveInStart(hIn));
+        Result("waveInReset", waveInReset(hIn));
+        Result("waveInUnprepareHeader in1", InUnprepare(in1));
+        Result("waveInClose", waveInClose(hIn));
+        Result("waveInPrepareHeader in1, prepared", InPrepare(in1));
+        Result("waveInUnprepareHeader in2, not prepared", InUnprepare(in2));
+        PrintFlags(kInBlocks);
+        return 0;
+    case 14:
+        Line("step 14: playback: write a block that is not prepared");
+        Result("waveOutWrite out1", OutWrite(out1));
+        PrintFlags(kOutBlocks);
+        return 0;
+    case 15:
+        Line("step 15: playback: prepare");
+        Result("waveOutPrepareHeader out1", OutPrepare(out1));
+        Result("waveOutPrepareHeader out2", OutPrepare(out2));
+        Result("waveOutPrepareHeader out-short again", OutPrepare(outShort));
+        PrintFlags(kOutBlocks);
+        return 0;
+    case 16: {
+        Line("step 16: playback: play two blocks; both come back done");
+        int queued = Ok(Result("waveOutWrite out1", OutWrite(out1)));
+        queued += Ok(Result("waveOutWrite out2", OutWrite(out2)));
+        Result("waveOutUnprepareHeader out1 while queued", OutUnprepare(out1));
+        PrintFlags(kOutBlocks);
+        return queued;
+    }
+    case 17:
+        PrintFlags(kOutBlocks);
+        Line("step 17: playback: reset with nothing queued");
+        Result("waveOutReset", waveOutReset(hOut));
+        return 0;
+    case 18: {
+        Line("step 18: playback: reset hands two queued blocks back");
+        int queued = Ok(Result("waveOutWrite out1", OutWrite(out1)));
+        queued += Ok(Result("waveOutWrite out2", OutWrite(out2)));
+        return Ok(Result("waveOutReset", waveOutReset(hOut))) ? queued : 0;
+    }
+    case 19:
+        Line("step 19: playback: unprepare all but out1");
+        Result("waveOutUnprepareHeader out2", OutUnprepare(out2));
+        Result("waveOutUnprepareHeader out-short", OutUnprepare(outShort));
+        Result("waveOutUnprepareHeader out2 again", OutUnprepare(out2));
+        PrintFlags(kOutBlocks);
+        return 0;
+    case 20:
+        Line("step 20: playback: close");
+        return Ok(Result("waveOutClose", waveOutClose(hOut))) ? 1 : 0;
+    case 21:
+        Line("step 21: playback: calls on the closed handle");
+        Result("waveOutPrepareHeader out2", OutPrepare(out2));
+        Result("waveOutWrite out1", OutWrite(out1));
+        Result("waveOutReset", waveOutReset(hOut));
+        Result("waveOutUnprepareHeader out1", OutUnprepare(out1));
+        Result("waveOutClose", waveOutClose(hOut));
+        Result("waveOutPrepareHeader out1, prepared", OutPrepare(out1));
+        Result("waveOutUnprepareHeader out2, not prepared", OutUnprepare(out2));
+        PrintFlags(kOutBlocks);
+        return 0;
+    case 22:
+        Line("step 22: capture: open again");
+        return Ok(OpenIn()) ? 1 : 0;
+    case 23:
+        Line("step 23: capture: close with a block queued");
+        Result("waveInPrepareHeader in2", InPrepare(in2));
+        Result("waveInAddBuffer in2", InAdd(in2));
+        return Ok(Result("waveInClose", waveInClose(hIn))) ? 1 : 0;
+    case 24:
+        PrintFlags(kInBlocks);
+        Line("step 24: capture: reset");
+        return Ok(Result("waveInReset", waveInReset(hIn))) ? 1 : 0;
+    case 25:
+        Line("step 25: capture: unprepare and close");
+        Result("waveInUnprepareHeader in2", InUnprepare(in2));
+        PrintFlags(kInBlocks);
+        return Ok(Result("waveInClose", waveInClose(hIn))) ? 1 : 0;
+    case 26:
+        Line("step 26: playback: open again");
+        return Ok(OpenOut()) ? 1 : 0;
+    case 27:
+        Line("step 27: playback: close with a block queued");
+        Result("waveOutPrepareHeader out2", OutPrepare(out2));
+        Result("waveOutWrite out2", OutWrite(out2));
+        return Ok(Result("waveOutClose", waveOutClose(hOut))) ? 1 : 0;
+    case 28:
+        PrintFlags(kOutBlocks);
+        Line("step 28: playback: reset");
+        return Ok(Result("waveOutReset", waveOutReset(hOut))) ? 1 : 0;
+    case 29:
+        Line("step 29: playback: unprepare and close");
+        Result("waveOutUnprepareHeader out2", OutUnprepare(out2));
+        PrintFlags(kOutBlocks);
+        return Ok(Result("waveOutClose", waveOutClose(hOut))) ? 1 : 0;
     }
     Line("end");
     return -1;
@@ -421,28 +420,28 @@ void Next()
 INT_PTR CALLBACK Proc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-        case WM_INITDIALOG:
-            dialog = hDlg;
+    case WM_INITDIALOG:
+        dialog = hDlg;
+        PostMessageA(hDlg, kNext, 0, 0);
+        return TRUE;
+    case kNext:
+        Next();
+        return TRUE;
+    case MM_WOM_OPEN:
+    case MM_WOM_CLOSE:
+    case MM_WOM_DONE:
+    case MM_WIM_OPEN:
+    case MM_WIM_CLOSE:
+    case MM_WIM_DATA:
+        Notification(message, wParam, lParam);
+        // Extra notifications are printed but move nothing on.
+        if (awaited > 0 && --awaited == 0)
             PostMessageA(hDlg, kNext, 0, 0);
-            return TRUE;
-        case kNext:
-            Next();
-            return TRUE;
-        case MM_WOM_OPEN:
-        case MM_WOM_CLOSE:
-        case MM_WOM_DONE:
-        case MM_WIM_OPEN:
-        case MM_WIM_CLOSE:
-        case MM_WIM_DATA:
-            Notification(message, wParam, lParam);
-            // Extra notifications are printed but move nothing on.
-            if (awaited > 0 && --awaited == 0)
-                PostMessageA(hDlg, kNext, 0, 0);
-            return TRUE;
-        case WM_SYSCOMMAND:
-            if (LOWORD(wParam) == SC_CLOSE)
-                EndDialog(hDlg, 1);
-            return TRUE;
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if (LOWORD(wParam) == SC_CLOSE)
+            EndDialog(hDlg, 1);
+        return TRUE;
     }
     return FALSE;
 }

@@ -1,3 +1,4 @@
+// Dialog units to pixels, from a font's average character width and height.
 #include "qt/dialog_units.h"
 
 #include <gtest/gtest.h>

@@ -25,7 +25,8 @@ extern "C" void *__wrap_malloc(size_t size)
 {
     std::lock_guard<std::mutex> lock(mutex);
     int n = ++requests[size];
-    if (failAt > 0 && size == failSize && n == failAt) return nullptr;
+    if (failAt > 0 && size == failSize && n == failAt)
+        return nullptr;
     void *p = __real_malloc(size);
     if (p) {
         memset(p, alloc::kGarbage, size);
@@ -37,7 +38,8 @@ extern "C" void *__wrap_malloc(size_t size)
 
 extern "C" void __wrap_free(void *p)
 {
-    if (!p) return;
+    if (!p)
+        return;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (live.erase(p) == 0 && freed.count(p)) {
@@ -79,7 +81,8 @@ int Live(size_t size)
     std::lock_guard<std::mutex> lock(mutex);
     int n = 0;
     for (auto &entry : live)
-        if (entry.second == size) n++;
+        if (entry.second == size)
+            n++;
     return n;
 }
 

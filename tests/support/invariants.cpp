@@ -23,24 +23,24 @@ const char kNoDevice[] = "I can't open wave device. Maybe Your SB does not suppo
 std::string MessageName(UINT message, WPARAM wParam)
 {
     switch (message) {
-        case WM_INITDIALOG:
-            return "WM_INITDIALOG";
-        case WM_COMMAND:
-            return "WM_COMMAND " + std::to_string(LOWORD(wParam));
-        case WM_SYSCOMMAND:
-            return "WM_SYSCOMMAND";
-        case MM_WIM_OPEN:
-            return "MM_WIM_OPEN";
-        case MM_WIM_DATA:
-            return "MM_WIM_DATA";
-        case MM_WIM_CLOSE:
-            return "MM_WIM_CLOSE";
-        case MM_WOM_OPEN:
-            return "MM_WOM_OPEN";
-        case MM_WOM_DONE:
-            return "MM_WOM_DONE";
-        case MM_WOM_CLOSE:
-            return "MM_WOM_CLOSE";
+    case WM_INITDIALOG:
+        return "WM_INITDIALOG";
+    case WM_COMMAND:
+        return "WM_COMMAND " + std::to_string(LOWORD(wParam));
+    case WM_SYSCOMMAND:
+        return "WM_SYSCOMMAND";
+    case MM_WIM_OPEN:
+        return "MM_WIM_OPEN";
+    case MM_WIM_DATA:
+        return "MM_WIM_DATA";
+    case MM_WIM_CLOSE:
+        return "MM_WIM_CLOSE";
+    case MM_WOM_OPEN:
+        return "MM_WOM_OPEN";
+    case MM_WOM_DONE:
+        return "MM_WOM_DONE";
+    case MM_WOM_CLOSE:
+        return "MM_WOM_CLOSE";
     }
     return "message " + std::to_string(message);
 }

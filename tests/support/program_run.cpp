@@ -22,10 +22,13 @@ ProgramRun::~ProgramRun()
 {
     port::SetWaveCallObserver(nullptr);
     port::ResetLayer();
-    BYTE *blocks[] = {loop.captureBlock1, loop.captureBlock2, loop.playBlock1, loop.playBlock2, loop.latestBlock};
-    for (BYTE *block : blocks) free(block);
+    BYTE *blocks[] = {loop.captureBlock1, loop.captureBlock2, loop.playBlock1, loop.playBlock2,
+                      loop.latestBlock};
+    for (BYTE *block : blocks)
+        free(block);
     WAVEHDR *headers[] = {loop.captureHeader1, loop.captureHeader2, loop.playHeader1, loop.playHeader2};
-    for (WAVEHDR *header : headers) free(header);
+    for (WAVEHDR *header : headers)
+        free(header);
     memset(&loop, 0, sizeof loop);
     port::UseBackends(nullptr, nullptr);
 }
@@ -40,7 +43,8 @@ int ProgramRun::Count(const std::string &name, MMRESULT result) const
 {
     int n = 0;
     for (const LoggedCall &call : calls)
-        if (call.name == name && call.result == result) n++;
+        if (call.name == name && call.result == result)
+            n++;
     return n;
 }
 
@@ -48,7 +52,8 @@ int ProgramRun::Count(const std::string &name) const
 {
     int n = 0;
     for (const LoggedCall &call : calls)
-        if (call.name == name) n++;
+        if (call.name == name)
+            n++;
     return n;
 }
 
