@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libpulse-dev fonts-dejavu-core
   mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  xvfb xdotool x11-utils x11-apps imagemagick
+  xvfb xdotool xclip x11-utils x11-apps imagemagick
   pulseaudio pulseaudio-utils sox python3
 )
 [ "${LARKSPAN_WITH_WINE:-1}" = 1 ] && packages+=(wine64)

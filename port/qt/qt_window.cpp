@@ -6,8 +6,10 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -301,6 +303,33 @@ private:
     QtWindowBackend *owner_;
 };
 
+namespace {
+
+// Ctrl+C in a message box copies its title, text and button, framed with
+// dashes, as a Windows message box does.
+class MessageBoxCopy : public QObject {
+public:
+    explicit MessageBoxCopy(QMessageBox *box) : QObject(box), box_(box) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress ||
+            !static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+            return QObject::eventFilter(watched, event);
+        }
+        const QString rule = QStringLiteral("---------------------------\n");
+        QGuiApplication::clipboard()->setText(rule + box_->windowTitle() + "\n" + rule + box_->text() + "\n" +
+                                              rule + "OK\n" + rule);
+        return true;
+    }
+
+private:
+    QMessageBox *box_;
+};
+
+}  // namespace
+
 QtWindowBackend::QtWindowBackend() : dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread()))
 {
     Q_ASSERT(dispatcher_ != nullptr);
@@ -461,6 +490,7 @@ void QtWindowBackend::OpenMessageBox(const char *text, const char *caption, unsi
     messageBox_ = new QMessageBox(IconFor(type), title, QString::fromUtf8(text != nullptr ? text : ""),
                                   QMessageBox::Ok, dialog_);
     messageBox_->setTextFormat(Qt::PlainText);
+    messageBox_->installEventFilter(new MessageBoxCopy(messageBox_));
     messageBoxOpen_ = true;
     QObject::connect(messageBox_, &QDialog::finished, [this] {
         messageBoxOpen_ = false;
