@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libpulse-dev fonts-dejavu-core
   mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   xvfb xdotool xclip x11-utils x11-apps imagemagick
-  pulseaudio pulseaudio-utils sox python3
+  pulseaudio pulseaudio-utils sox python3 valgrind procps git
 )
 [ "${LARKSPAN_WITH_WINE:-1}" = 1 ] && packages+=(wine64)
 
