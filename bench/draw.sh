@@ -53,16 +53,8 @@ PY
 
 status=0
 QT_QPA_PLATFORM=offscreen run offscreen || status=1
-# A display wide enough for the widest client area; Xvfb picks its number.
-Xvfb -displayfd 3 -screen 0 4400x1024x24 -nolisten tcp 3>"$E2E_DIR/wide-display" >/dev/null 2>&1 &
-E2E_PIDS+=($!)
-for _ in $(seq 100); do
-    n=$(cat "$E2E_DIR/wide-display" 2>/dev/null)
-    [ -n "$n" ] && DISPLAY=:$n xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.1
-done
-[ -n "$n" ] || { note "Xvfb did not start"; exit 1; }
-export DISPLAY=:$n
+# A display wide enough for the widest client area.
+e2e_display 4400x1024 || exit 1
 QT_QPA_PLATFORM=xcb run xcb || status=1
 note "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status

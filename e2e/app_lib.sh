@@ -28,7 +28,13 @@ app_start() {  # log [cmd...]
         [ -n "$APP_WIN" ] && break
         sleep 0.1
     done
-    [ -n "$APP_WIN" ] || { echo "no window; log:" >&2; cat "$log" >&2; return 1; }
+    if [ -z "$APP_WIN" ]; then
+        echo "no window; log:" >&2
+        cat "$log" >&2
+        echo "display $DISPLAY: $(xdpyinfo >/dev/null 2>&1 && echo answers || echo "does not answer")" >&2
+        cat "$E2E_DIR/xvfb.log" >&2 2>/dev/null
+        return 1
+    fi
     app_geometry
 }
 

@@ -18,9 +18,9 @@ e2e_check() {  # e2e_check "what" command...
 
 # Xvfb picks a free display number itself (-displayfd), so runs that
 # start at the same moment never share one.
-e2e_display() {
+e2e_display() {  # [widthxheight]
     local n='' pid
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$E2E_DIR/display" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${1:-1280x1024}x24" -nolisten tcp 3>"$E2E_DIR/display" >"$E2E_DIR/xvfb.log" 2>&1 &
     pid=$!
     E2E_PIDS+=("$pid")
     for _ in $(seq 100); do
