@@ -148,10 +148,10 @@ app_wait_exit() {  # [limit]
     APP_STATUS=$?
 }
 
-# Closes the window as its close box would, then app_wait_exit. The key
-# release may find the window gone, which xdotool reports.
+# Closes the window with Alt+F4, which arrives as the close box's command,
+# then app_wait_exit.
 app_close() {  # [limit]
-    xdotool key --window "$APP_WIN" alt+F4 2>/dev/null
+    e2e_key "$APP_WIN" alt+F4
     app_wait_exit "${1:-10}"
 }
 
@@ -164,6 +164,6 @@ app_answer_box() {  # [limit]
         sleep 0.1
     done
     [ -n "$box" ] || return 1
-    xdotool key --window "$box" Return 2>/dev/null
+    e2e_key "$box" Return
     return 0
 }

@@ -17,10 +17,12 @@ e2e_check() {  # e2e_check "what" command...
 }
 
 # Xvfb picks a free display number itself (-displayfd), so runs that
-# start at the same moment never share one.
+# start at the same moment never share one. -noreset: otherwise the server
+# resets when its last client leaves, and a program started at that moment
+# cannot connect.
 e2e_display() {  # [widthxheight]
     local n='' pid
-    Xvfb -displayfd 3 -screen 0 "${1:-1280x1024}x24" -nolisten tcp 3>"$E2E_DIR/display" >"$E2E_DIR/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${1:-1280x1024}x24" -nolisten tcp -noreset 3>"$E2E_DIR/display" >"$E2E_DIR/xvfb.log" 2>&1 &
     pid=$!
     E2E_PIDS+=("$pid")
     for _ in $(seq 100); do
@@ -31,6 +33,18 @@ e2e_display() {  # [widthxheight]
     done
     [ -n "$n" ] && DISPLAY=:$n xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; return 1; }
     export DISPLAY=:$n
+}
+
+# Types keys into a window as the keyboard would: the window takes the
+# focus and the keys go through the server's input (XTEST), so modifiers
+# are pressed and released like real ones even when the window goes away
+# on the key press. (Keys sent to a window directly, xdotool key --window,
+# were now and then not taken as Alt+F4 on a display that does not reset.)
+e2e_key() {  # window keys...
+    local window=$1
+    shift
+    xdotool windowfocus "$window" 2>/dev/null
+    xdotool key "$@"
 }
 
 e2e_sound_server() {

@@ -75,7 +75,7 @@ sleep 1
 e2e_check "and close again" test "$(streams)" -eq 0
 
 echo "Closing the window"
-xdotool key --window "$win" alt+F4 2>/dev/null
+e2e_key "$win" alt+F4
 for _ in $(seq 50); do kill -0 $app_pid 2>/dev/null || break; sleep 0.1; done
 wait $app_pid
 e2e_check "the program exits with 0" test $? -eq 0
@@ -89,14 +89,13 @@ box=$(e2e_window "^Vazozo1$")
 e2e_check "the device message box appears" test -n "$box"
 import -window root "$E2E_DIR/nodevice.png"
 # Ctrl+C copies a message box's title and text, as on Windows.
-xdotool key --window "$box" ctrl+c
+e2e_key "$box" ctrl+c
 copied=$(timeout 5 xclip -o -selection clipboard -t UTF8_STRING 2>/dev/null)
 rule=---------------------------
 expected=$(printf '%s\n' $rule Vazozo1 $rule \
     "I can't open wave device. Maybe Your SB does not support dual mode." $rule OK $rule)
 e2e_check "its title and text are the device message" test "$copied" = "$expected"
-# The key release may find the box gone, which xdotool reports.
-xdotool key --window "$box" Return 2>/dev/null
+e2e_key "$box" Return
 for _ in $(seq 50); do kill -0 $app_pid 2>/dev/null || break; sleep 0.1; done
 wait $app_pid
 e2e_check "then the program exits with 0" test $? -eq 0

@@ -32,7 +32,7 @@ import -window root "$out/screenshot.png"
 sleep 2.5
 xdotool mousemove --window "$win" "$(muldiv 71 $bx 4)" "$y" click 1
 sleep 0.5
-xdotool key --window "$win" alt+F4 2>/dev/null
+e2e_key "$win" alt+F4
 wait $app
 status=$?
 sox -q -t raw -r 11025 -b 16 -e signed-integer -c 2 "$E2E_DIR/bus.raw" "$out/heard.wav"
