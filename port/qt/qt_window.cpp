@@ -9,7 +9,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -319,8 +318,8 @@ protected:
             return QObject::eventFilter(watched, event);
         }
         const QString rule = QStringLiteral("---------------------------\n");
-        QGuiApplication::clipboard()->setText(rule + box_->windowTitle() + "\n" + rule + box_->text() + "\n" +
-                                              rule + "OK\n" + rule);
+        QApplication::clipboard()->setText(rule + box_->windowTitle() + "\n" + rule + box_->text() + "\n" +
+                                           rule + "OK\n" + rule);
         return true;
     }
 
