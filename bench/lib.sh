@@ -1,5 +1,5 @@
 # Shared by the bench scripts: the builds they measure, a virtual display, the
-# private sound server of e2e/pulse_rig.sh, the Linux and Windows programs
+# private sound server of e2e/sound_rig.sh, the Linux and Windows programs
 # started and recording, the parec | pacat pipeline, and CPU and context
 # switch counts from /proc. Source it; call bench_cleanup on exit.
 #

@@ -4,9 +4,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /tmp/larkspan-pulse-idle.XXXXXX)
-trap '"$root/e2e/pulse_rig.sh" stop "$work/rig" || true; rm -rf "$work"' EXIT
+trap '"$root/e2e/sound_rig.sh" stop "$work/rig" || true; rm -rf "$work"' EXIT
 g++ -O2 -std=c++17 -Wall -Wextra -pthread -I"$root/port" -I"$root/port/include" -I"$root/port/pulse" \
     "$root/tests/pulse/pulse_loop_bench.cpp" "$root/port/pulse/pulse_audio.cpp" \
     $(pkg-config --cflags --libs libpulse) -o "$work/bench"
-eval "$("$root/e2e/pulse_rig.sh" start "$work/rig")"
+eval "$("$root/e2e/sound_rig.sh" start "$work/rig")"
 "$work/bench" idle

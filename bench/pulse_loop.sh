@@ -19,7 +19,7 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
-    "$root/e2e/pulse_rig.sh" stop "$work/rig" || true
+    "$root/e2e/sound_rig.sh" stop "$work/rig" || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -28,7 +28,7 @@ g++ -O2 -std=c++17 -Wall -Wextra -pthread -I"$root/port" -I"$root/port/include" 
     "$root/tests/pulse/pulse_loop_bench.cpp" "$root/port/pulse/pulse_audio.cpp" \
     $(pkg-config --cflags --libs libpulse) -o "$work/bench"
 
-eval "$("$root/e2e/pulse_rig.sh" start "$work/rig")"
+eval "$("$root/e2e/sound_rig.sh" start "$work/rig")"
 "$work/bench" clicks $((seconds + 3)) >"$work/clicks.raw"
 parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$work/rec.raw" &
 pids+=($!)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A long run of the Linux build under a virtual display on the private sound
-# server of e2e/pulse_rig.sh: CYCLES Record/Stop cycles, then SECONDS of
+# server of e2e/sound_rig.sh: CYCLES Record/Stop cycles, then SECONDS of
 # pass-through of a click train (e2e/clicks.py).
 #   bench/soak.sh [CYCLES [SECONDS]]      default 200 cycles and 600 s
 # Fails on a hang (a Stop not back to idle within 5 s), a stream or a

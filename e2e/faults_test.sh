@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Linux build while its sound server fails: killed, stopped, restarted,
 # or losing the default sink or source, under a virtual display on the
-# private server of pulse_rig.sh. After every fault the program must still
+# private server of sound_rig.sh. After every fault the program must still
 # run and answer within 5 s, Stop must bring the buttons back to idle with
 # nothing of the program left on the server, and the next Record must
 # either work or show the device message box, after which the program
@@ -20,7 +20,7 @@ injected=0
 survived=0
 
 rig_restart() {
-    bash "$here/pulse_rig.sh" stop "$E2E_DIR/rig" >/dev/null 2>&1
+    bash "$here/sound_rig.sh" stop "$E2E_DIR/rig" >/dev/null 2>&1
     e2e_sound_server
 }
 

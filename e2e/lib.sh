@@ -1,5 +1,5 @@
 # Shared by the end-to-end scripts: a virtual display, the private sound
-# server of pulse_rig.sh, a test signal into its source, a recording of its
+# server of sound_rig.sh, a test signal into its source, a recording of its
 # sink, and looking at the window. Source it; call e2e_cleanup on exit.
 E2E_DIR=${E2E_DIR:-$(mktemp -d /tmp/larkspan-e2e.XXXXXX)}
 E2E_PIDS=()
@@ -48,13 +48,13 @@ e2e_key() {  # window keys...
 }
 
 e2e_sound_server() {
-    eval "$(bash "$(dirname "${BASH_SOURCE[0]}")/pulse_rig.sh" start "$E2E_DIR/rig")"
+    eval "$(bash "$(dirname "${BASH_SOURCE[0]}")/sound_rig.sh" start "$E2E_DIR/rig")"
 }
 
 e2e_cleanup() {
     local p
     for p in "${E2E_PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-    bash "$(dirname "${BASH_SOURCE[0]}")/pulse_rig.sh" stop "$E2E_DIR/rig" >/dev/null 2>&1 || true
+    bash "$(dirname "${BASH_SOURCE[0]}")/sound_rig.sh" stop "$E2E_DIR/rig" >/dev/null 2>&1 || true
     wait 2>/dev/null || true
 }
 

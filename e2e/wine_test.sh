@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows build as a person uses it, under Wine: a fresh prefix, a
-# virtual display, the private sound server of pulse_rig.sh, clicks with
+# virtual display, the private sound server of sound_rig.sh, clicks with
 # xdotool, and a helper inside Wine that reads the dialog's controls,
 # which are not X windows.
 set -uo pipefail

@@ -1,5 +1,5 @@
 // The PulseAudio backend against a private daemon with virtual devices
-// (e2e/pulse_rig.sh), through fake sinks and sources.
+// (e2e/sound_rig.sh), through fake sinks and sources.
 #include "pulse_audio.h"
 
 #include <signal.h>

@@ -1,0 +1,179 @@
+#!/bin/bash
+# A private sound server with virtual devices, for tests and benchmarks:
+# the PulseAudio daemon, or PipeWire with its PulseAudio service.
+#
+#   sound_rig.sh start [DIR]   start it; prints the environment to use
+#   sound_rig.sh stop [DIR]    stop it and remove DIR
+#   sound_rig.sh which         the server `start` would run, or nothing
+#
+# LARKSPAN_SOUND_SERVER=pulseaudio|pipewire chooses the server; by default
+# the PulseAudio daemon where it is installed, else PipeWire.
+#
+# One stereo null sink "bus" at 11025 Hz: the default source "mic" is bus's
+# left channel, the default sink "spk" feeds bus's right channel. Play a
+# signal into bus's left channel and record bus.monitor: left is what went
+# in, right is what came out, sample-aligned.
+#
+# Everything the server writes (runtime folder, home, configuration, state,
+# logs) stays in DIR. Clients reach it through PULSE_SERVER alone.
+set -euo pipefail
+
+cmd=${1:-}
+dir=${2:-${TMPDIR:-/tmp}/larkspan-sound-rig}
+
+# The server to run: as asked, or the one installed.
+which_server() {
+    case "${LARKSPAN_SOUND_SERVER:-}" in
+    pulseaudio | pipewire)
+        echo "$LARKSPAN_SOUND_SERVER"
+        return
+        ;;
+    "") ;;
+    *)
+        echo "sound_rig: LARKSPAN_SOUND_SERVER must be pulseaudio or pipewire" >&2
+        exit 2
+        ;;
+    esac
+    if command -v pulseaudio >/dev/null; then
+        echo pulseaudio
+    elif command -v pipewire >/dev/null && command -v pipewire-pulse >/dev/null; then
+        echo pipewire
+    fi
+}
+
+installed() {  # server
+    case "$1" in
+    pulseaudio) command -v pulseaudio >/dev/null ;;
+    pipewire)
+        command -v pipewire >/dev/null && command -v pipewire-pulse >/dev/null &&
+            command -v wireplumber >/dev/null && command -v dbus-run-session >/dev/null
+        ;;
+    *) return 1 ;;
+    esac
+}
+
+# Waits until the server answers; fails after `seconds`.
+wait_for_server() {  # seconds
+    local i
+    for i in $(seq $(($1 * 20))); do
+        pactl info >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+start_pulseaudio() {
+    cat >"$dir/rig.pa" <<PA
+load-module module-native-protocol-unix auth-anonymous=1
+PA
+    # setsid: the daemon outlives this script and ignores the caller's signals.
+    setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --realtime=no \
+        --high-priority=no --use-pid-file=no --log-target=file:"$dir/daemon.log" -F "$dir/rig.pa" \
+        </dev/null >/dev/null 2>&1 &
+    echo $! >"$dir/pid"
+    echo $! >"$dir/server.pid"
+    echo $! >"$dir/pids"
+    wait_for_server 5
+}
+
+# PipeWire, its session manager and its PulseAudio service on a session
+# bus of their own, as a desktop session runs them.
+start_pipewire() {
+    mkdir -p "$dir/state"
+    export XDG_STATE_HOME="$dir/state"
+    cat >"$dir/stack.sh" <<'STACK'
+pipewire >"$RIG_DIR/pipewire.log" 2>&1 &
+echo $! >"$RIG_DIR/pipewire.pid"
+for _ in $(seq 100); do
+    [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break
+    sleep 0.05
+done
+wireplumber >"$RIG_DIR/wireplumber.log" 2>&1 &
+echo $! >"$RIG_DIR/wireplumber.pid"
+pipewire-pulse >"$RIG_DIR/pipewire-pulse.log" 2>&1 &
+echo $! >"$RIG_DIR/pipewire-pulse.pid"
+wait
+STACK
+    RIG_DIR=$dir setsid dbus-run-session -- bash "$dir/stack.sh" </dev/null >"$dir/session.log" 2>&1 &
+    echo $! >"$dir/pid"
+    wait_for_server 10 || return 1
+    cp "$dir/pipewire-pulse.pid" "$dir/server.pid"
+    cat "$dir/pipewire.pid" "$dir/wireplumber.pid" "$dir/pipewire-pulse.pid" | tr '\n' ' ' >"$dir/pids"
+}
+
+case "$cmd" in
+which)
+    server=$(which_server)
+    [ -n "$server" ] && installed "$server" && echo "$server"
+    ;;
+start)
+    server=$(which_server)
+    if [ -z "$server" ] || ! installed "$server"; then
+        echo "sound_rig: ${server:-no sound server} is not installed" >&2
+        exit 3
+    fi
+    if [[ -f "$dir/pid" ]] && kill -0 "$(cat "$dir/pid")" 2>/dev/null; then
+        echo "sound_rig: already running in $dir" >&2
+        exit 1
+    fi
+    mkdir -p "$dir/run" "$dir/home/.config/pulse"
+    chmod 700 "$dir/run"
+    echo "autospawn = no" >"$dir/home/.config/pulse/client.conf"
+    export HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run" XDG_CONFIG_HOME="$dir/home/.config"
+    export PULSE_SERVER="unix:$dir/run/pulse/native"
+    unset DBUS_SESSION_BUS_ADDRESS PULSE_SINK PULSE_SOURCE
+    if ! "start_$server"; then
+        echo "sound_rig: $server did not come up; logs in $dir" >&2
+        bash "$0" stop "$dir" keep >/dev/null 2>&1 || true
+        exit 1
+    fi
+    pactl load-module module-null-sink sink_name=bus format=s16le rate=11025 channels=2 \
+        channel_map=front-left,front-right >/dev/null
+    pactl suspend-sink bus 1
+    pactl load-module module-remap-source source_name=mic master=bus.monitor channels=1 \
+        master_channel_map=front-left channel_map=mono remix=no >/dev/null
+    pactl load-module module-remap-sink sink_name=spk master=bus channels=1 \
+        master_channel_map=front-right channel_map=mono remix=no >/dev/null
+    pactl set-default-source mic
+    pactl set-default-sink spk
+    # A null sink delivers in chunks sized by its lowest-latency client: a
+    # recorder that is always there keeps capture from arriving in clumps.
+    setsid parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 </dev/null >/dev/null 2>&1 &
+    echo $! >"$dir/keeper.pid"
+    # Resumed once the keeper is attached, bus starts at its pace.
+    for _ in $(seq 100); do
+        pactl list short source-outputs | grep -q . && break
+        sleep 0.02
+    done
+    pactl suspend-sink bus 0
+    echo "export PULSE_SERVER=$PULSE_SERVER"
+    echo "export LARKSPAN_SOUND_SERVER=$server"
+    # The process that serves the PulseAudio protocol, and all of the server's.
+    echo "export PULSE_RIG_PID=$(cat "$dir/server.pid")"
+    echo "export SOUND_RIG_PIDS='$(cat "$dir/pids")'"
+    echo "export PULSE_RIG_DIR=$dir"
+    ;;
+stop)
+    if [[ -f "$dir/keeper.pid" ]]; then
+        kill "$(cat "$dir/keeper.pid")" 2>/dev/null || true
+    fi
+    if [[ -f "$dir/pid" ]]; then
+        pid=$(cat "$dir/pid")
+        # A stopped server (fault tests) must be woken to die.
+        for p in $pid $(cat "$dir/pids" 2>/dev/null); do kill -CONT "$p" 2>/dev/null || true; done
+        # The whole session: PipeWire's processes and their bus share it.
+        kill -- -"$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        kill -KILL -- -"$pid" 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
+        for p in $(cat "$dir/pids" 2>/dev/null); do kill -KILL "$p" 2>/dev/null || true; done
+    fi
+    [ "${3:-}" = keep ] || rm -rf "$dir"
+    ;;
+*)
+    echo "usage: $0 start|stop [DIR] | which" >&2
+    exit 2
+    ;;
+esac
