@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 #include "../../res/resource.h"
@@ -476,14 +477,12 @@ TEST(QtWakeTest, ClosingTheMessageBoxEndsTheWait)
     backend.OpenMessageBox("text", "caption", MB_ICONEXCLAMATION);
     QAbstractButton *ok = backend.MessageBoxWidget()->buttons().value(0);
     ASSERT_NE(ok, nullptr);
-    std::thread user([ok] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        QMetaObject::invokeMethod(ok, "click", Qt::QueuedConnection);
-    });
+    // The user's click comes from the window system, on this thread, while
+    // the dialog manager waits.
+    QTimer::singleShot(20, ok, &QAbstractButton::click);
     while (backend.MessageBoxOpen()) {
         backend.WaitForEvents();
     }
-    user.join();
     EXPECT_FALSE(backend.MessageBoxWidget()->isVisible());
 }
 
