@@ -4,6 +4,9 @@
 # session: Record, Stop, Record again, close; then Record with no playback
 # device, which ends on the device message. Any sanitizer report fails,
 # leaks included; tests/lsan.supp holds the libraries' own leaks.
+# In a private folder of its own (scripts/private_root.sh), where there is one.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || [ ! -f "$(dirname "$0")/../scripts/private_root.sh" ] ||
+    exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
