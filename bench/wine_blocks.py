@@ -11,7 +11,8 @@ capture and playback completions.
 sound: the right channel (what came out) is the left (what went in) some
 delay later, byte for byte in the 8-bit format the program moves. The delay
 is found every 64 samples; a step of one block up is a block played twice, a
-step down a block never played. The delay is 2 blocks plus the phase between
+step down a block never played; any other step is, mostly, a gap the device
+filled in playback. The delay is 2 blocks plus the phase between
 a capture completion and the next playback completion, plus whatever the
 devices add.
 
@@ -95,6 +96,7 @@ def sound(path):
         fig('sound.matched_windows', 0, 'count')
         return
     doubled = lost = other = 0
+    added = 0  # samples of delay the steps that are not whole blocks add up to
     steps = []
     for (t0, d0), (t1, d1) in zip(delays, delays[1:]):
         if d1 == d0:
@@ -108,6 +110,7 @@ def sound(path):
                 lost += int(round(-blocks))
         else:
             other += 1
+            added += d1 - d0
     seconds = (delays[-1][0] - delays[0][0]) / float(RATE)
     ms = [dd * 1000.0 / RATE for _, dd in delays]
     fig('sound.seconds_matched', '%.1f' % seconds, 's')
@@ -116,6 +119,8 @@ def sound(path):
     fig('sound.doubled_blocks', doubled, 'count')
     fig('sound.lost_blocks', lost, 'count')
     fig('sound.other_delay_steps', other, 'count')
+    # Mostly gaps the device filled in playback, each pushing what follows later.
+    fig('sound.delay_added_by_other_steps', '%.1f' % (added * 1000.0 / RATE), 'ms')
     fig('sound.delay_min', '%.1f' % min(ms), 'ms')
     fig('sound.delay_median', '%.1f' % percentile(ms, 50), 'ms')
     fig('sound.delay_max', '%.1f' % max(ms), 'ms')
