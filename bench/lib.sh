@@ -6,7 +6,7 @@
 # Figures go to stdout as plain "name value unit" lines; everything else a
 # script says starts with "# ".
 BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-E2E_DIR=$(mktemp -d /tmp/larkspan-bench.XXXXXX)
+E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-bench.XXXXXX")
 source "$BENCH_ROOT/e2e/lib.sh"
 
 BLOCK_MS=185.760  # 2048 samples at 11025 Hz
@@ -25,7 +25,7 @@ bench_cleanup() {
 }
 
 bench_deps() {
-    bash "$BENCH_ROOT/scripts/deps.sh" | sed 's/^/# /'
+    bash "$BENCH_ROOT/scripts/deps.sh" build run demo test wine | sed 's/^/# /'
 }
 
 # The Linux program, built into build-bench/ unless LARKSPAN_APP names one.
@@ -56,7 +56,7 @@ bench_windows_exe() {
 # A fresh Wine prefix of our own. Wine's X window is then the client area
 # alone (no Decorated=N), so the buttons are clicked at client coordinates.
 bench_wine_prefix() {
-    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     wine wineboot --init >/dev/null 2>&1
 }
 
