@@ -1,18 +1,38 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the unit and integration tests
-# (plain, under AddressSanitizer and UndefinedBehaviorSanitizer, and under
-# ThreadSanitizer), the Windows executable, and the end-to-end runs under a
-# virtual display and a private sound server, which the e2e scripts start
+# Builds everything and runs every test: formatting, the unit and
+# integration tests (plain, under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and under ThreadSanitizer), the Windows
+# executables, the packages and their checks, and the end-to-end runs under
+# a virtual display and a private sound server, which the e2e scripts start
 # and stop themselves.
+#
+# Installs what it needs first (scripts/deps.sh). Everything runs in one
+# private folder (scripts/private_root.sh) that is removed at the end, and
+# the last step checks that nothing was left in the home folder or /tmp.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
+step() { echo; echo "== $*"; }
 
-bash scripts/deps.sh
+if [ -z "${LARKSPAN_PRIVATE_ROOT:-}" ]; then
+  groups=(build run demo test wine package)
+  # 32-bit Wine needs the i386 architecture; deps.sh adds it only in CI
+  # (CI=true) or when asked (LARKSPAN_ADD_I386=1), and says so otherwise.
+  groups+=(wine32)
+  bash scripts/deps.sh "${groups[@]}"
+  mkdir -p build
+  bash scripts/leftovers.sh snapshot build/leftovers-before.txt
+  status=0
+  bash scripts/private_root.sh bash "$0" "$@" || status=1
+  step "Nothing left behind in the home folder or /tmp"
+  bash scripts/leftovers.sh compare build/leftovers-before.txt || status=1
+  echo
+  if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
+  exit $status
+fi
 
 status=0
-step() { echo; echo "== $*"; }
 
 step "Formatting"
 # Every C and C++ source as clang-format writes it (.clang-format).
@@ -40,12 +60,18 @@ step "Linux tests under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLARKSPAN_TSAN=ON >/dev/null
 cmake --build build-tsan -j"$jobs"
 (cd build-tsan && TSAN_OPTIONS="suppressions=$root/tests/tsan.supp second_deadlock_stack=1" \
-    ctest --output-on-failure -j"$jobs") || status=1
+  ctest --output-on-failure -j"$jobs") || status=1
 
-step "Windows build"
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-cmake --build build-win -j"$jobs"
-test -f build-win/larkspan.exe && echo "built build-win/larkspan.exe ($(stat -c %s build-win/larkspan.exe) bytes)"
+step "Windows builds (x86-64 and x86)"
+for toolchain in build-win:mingw-w64 build-win32:mingw-w64-i686; do
+  dir=${toolchain%%:*}
+  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${toolchain#*:}.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  test -f "$dir/larkspan.exe" && echo "built $dir/larkspan.exe ($(stat -c %s "$dir/larkspan.exe") bytes)"
+done
+
+step "Packages: the .deb and the Windows zip, with their checks"
+bash scripts/package.sh || status=1
 
 for t in e2e/*_test.sh; do
   [ -e "$t" ] || continue
@@ -53,6 +79,4 @@ for t in e2e/*_test.sh; do
   bash "$t" || status=1
 done
 
-echo
-if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
 exit $status
