@@ -28,6 +28,7 @@ set -euo pipefail
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 pipewire_desktop() { installed pipewire-audio || installed pipewire-pulse; }
 pipewire_packages=(pipewire pipewire-pulse wireplumber dbus-daemon)
+wine_x_libraries=(libxrender1 libxrandr2 libxcursor1 libxi6 libxfixes3 libxinerama1 libxcomposite1)
 
 # The demo runs PipeWire's server where the machine has PipeWire at all.
 demo_server() {
@@ -50,9 +51,12 @@ group_packages() {  # group
   wine)
     echo mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
       g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine64
+    # What Wine recommends for fonts and its X11 driver, which Wine loads at
+    # run time: without them dialogs would be measured and drawn otherwise.
+    echo fonts-wine fonts-liberation "${wine_x_libraries[@]}"
     ;;
-  wine32) echo wine32:i386 ;;
-  package) echo dpkg-dev file lintian desktop-file-utils appstream zip ;;
+  wine32) echo wine32:i386 "${wine_x_libraries[@]/%/:i386}" ;;
+  package) echo dpkg-dev file lintian desktop-file-utils appstream zip unzip ;;
   *)
     echo "deps: unknown group '$1' (build, run, demo, test, wine, wine32, package)" >&2
     return 2
