@@ -16,7 +16,7 @@ root=$PWD
 out=$(mkdir -p "${1:-out/demo}" && cd "${1:-out/demo}" && pwd) || exit 1
 
 bash scripts/deps.sh build run demo || exit 1
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null || exit 1
 cmake --build build -j"$(nproc)" --target larkspan || exit 1
 
 export LARKSPAN_SOUND_SERVER=${LARKSPAN_SOUND_SERVER:-$(bash scripts/deps.sh --demo-server)}
