@@ -143,9 +143,13 @@ bench_start_pipeline() {
     E2E_PIDS+=("$PIPE_PLAY" "$PIPE_REC")
 }
 
+# The recorder first: a player gone before it would leave it writing into
+# a pipe with no reader ("write() failed: Broken pipe").
 bench_stop_pipeline() {
-    kill "$PIPE_REC" "$PIPE_PLAY" 2>/dev/null || true
-    wait "$PIPE_REC" "$PIPE_PLAY" 2>/dev/null || true
+    kill "$PIPE_REC" 2>/dev/null || true
+    wait "$PIPE_REC" 2>/dev/null || true
+    kill "$PIPE_PLAY" 2>/dev/null || true
+    wait "$PIPE_PLAY" 2>/dev/null || true
 }
 
 # A process and all its descendants.
