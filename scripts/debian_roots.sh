@@ -3,14 +3,17 @@
 # roots made with debootstrap (root only):
 #   bare      the minimal system (--variant=minbase)
 #   pipewire  the same with pipewire-audio installed, as on a GNOME desktop
+#   clean     the minimal system and the .deb made here, nothing else
 # In each: scripts/run.sh (no display there, so the headless demo), then
 # scripts/test.sh, with the package list compared before and after each
 # (no package may be removed); then the .deb that test.sh made is
 # installed with apt-get, started on a virtual display, and removed, and
 # nothing of it may remain. Prints the number of packages run.sh installed,
-# the sizes of the .deb and the zip, and lintian's output.
+# the sizes of the .deb and the zip, and lintian's output. On a third root
+# ("clean"), the .deb made here is installed on the bare system alone, so
+# apt-get has to bring everything it depends on.
 #
-#   scripts/debian_roots.sh [bare|pipewire]...      default: both, one after the other
+#   scripts/debian_roots.sh [clean|bare|pipewire]...   default: all three, one after the other
 #
 # LARKSPAN_ROOTS_DIR  where the roots go (default /var/tmp/larkspan-roots);
 #                     removed at the end unless LARKSPAN_KEEP_ROOTS=1
@@ -26,12 +29,16 @@ cd "$(dirname "$0")/.."
 src=$PWD
 [ "$(id -u)" -eq 0 ] || { echo "debian_roots: debootstrap and chroot need root" >&2; exit 1; }
 kinds=("$@")
-[ ${#kinds[@]} -gt 0 ] || kinds=(bare pipewire)
+[ ${#kinds[@]} -gt 0 ] || kinds=(clean bare pipewire)
 work=${LARKSPAN_ROOTS_DIR:-/var/tmp/larkspan-roots}
 out=$(mkdir -p "${LARKSPAN_ROOTS_OUT:-out/debian-roots}" && cd "${LARKSPAN_ROOTS_OUT:-out/debian-roots}" && pwd)
 mirror=${LARKSPAN_MIRROR:-http://deb.debian.org/debian}
 mkdir -p "$work"
 bash scripts/deps.sh package >/dev/null
+if [[ " ${kinds[*]} " == *" clean "* ]]; then
+  bash scripts/package.sh >"$out/package.log" 2>&1 || { echo "scripts/package.sh failed; see $out/package.log"; exit 1; }
+  host_deb=$(ls "$src"/dist/larkspan_*.deb)
+fi
 command -v debootstrap >/dev/null || apt-get install -y -q --no-remove debootstrap || exit 1
 
 mounted=()
@@ -84,6 +91,52 @@ removed() {  # before after: packages in before that are gone
   comm -23 <(cut -d' ' -f1 "$1") <(cut -d' ' -f1 "$2")
 }
 
+# Installs the .deb with apt-get, finds it on the menu, starts it from the
+# menu entry's command on a virtual display, closes it, removes it, and
+# checks that nothing of it remains and nothing else was removed.
+try_deb() {  # root deb-inside-root log-folder packages-before
+  local r=$1 deb=$2 log=$3 before=$4 status left ok=0
+  echo "the .deb: install, start, remove"
+  in_root "$r" "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-remove $deb" >"$log/deb.log" 2>&1
+  status=$?
+  in_root "$r" "dpkg -L larkspan" >"$log/deb-files.txt" 2>/dev/null
+  packages "$r" >"$log/packages-3-deb.txt"
+  say "apt-get install $(basename "$deb"): exit $status; installed" \
+    "$(comm -13 "$before" "$log/packages-3-deb.txt" | wc -l) packages:" \
+    "$(comm -13 "$before" "$log/packages-3-deb.txt" | cut -d: -f1 | head -12 | tr '\n' ' ')..."
+  [ $status -eq 0 ] || ok=1
+  if in_root "$r" "desktop-file-validate /usr/share/applications/org.example.Larkspan.desktop" >>"$log/deb.log" 2>&1; then
+    say "  on the menu: /usr/share/applications/org.example.Larkspan.desktop"
+  else
+    say "  not on the menu"
+    ok=1
+  fi
+  # Started from the menu's command on a virtual display, found by its title, closed.
+  if in_root "$r" 'd=$(mktemp); Xvfb -displayfd 3 -nolisten tcp 3>$d >/dev/null 2>&1 & x=$!; sleep 2
+      export DISPLAY=:$(cat $d) XDG_RUNTIME_DIR=$(mktemp -d); rm $d
+      cmd=$(sed -n "s/^Exec=//p" /usr/share/applications/org.example.Larkspan.desktop)
+      $cmd >/tmp/larkspan.log 2>&1 & a=$!
+      for i in $(seq 100); do w=$(xdotool search --name "^Larkspan 1.0" 2>/dev/null | head -1); [ -n "$w" ] && break; sleep 0.1; done
+      if [ -n "$w" ]; then echo "window $w"; xdotool windowfocus $w key alt+F4; fi
+      for i in $(seq 50); do kill -0 $a 2>/dev/null || break; sleep 0.1; done
+      wait $a; s=$?; cat /tmp/larkspan.log; kill $x; rm -rf "$XDG_RUNTIME_DIR" /tmp/larkspan.log; [ -n "$w" ] && [ $s -eq 0 ]' \
+    >>"$log/deb.log" 2>&1; then
+    say "  started from the menu entry's command on a virtual display: window shown, exit 0 on close"
+  else
+    say "  did not start (see $log/deb.log)"
+    ok=1
+  fi
+  in_root "$r" "DEBIAN_FRONTEND=noninteractive apt-get remove -y -q larkspan" >>"$log/deb.log" 2>&1
+  status=$?
+  packages "$r" >"$log/packages-4-removed.txt"
+  left=$(while read -r f; do [ -f "$r$f" ] && echo "$f"; done <"$log/deb-files.txt")
+  say "apt-get remove larkspan: exit $status; removed" \
+    "$(removed "$log/packages-3-deb.txt" "$log/packages-4-removed.txt" | tr '\n' ' '); files left: ${left:-none}"
+  [ $status -eq 0 ] && [ -z "$left" ] &&
+    [ "$(removed "$log/packages-3-deb.txt" "$log/packages-4-removed.txt")" = larkspan:amd64 ] || ok=1
+  return $ok
+}
+
 summary=$out/summary.txt
 : >"$summary"
 say() { echo "$*" | tee -a "$summary"; }
@@ -119,6 +172,27 @@ SOURCES
     in_root "$r" "DEBIAN_FRONTEND=noninteractive apt-get install -y -q pipewire-audio" >>"$log/setup.log" 2>&1 ||
       { say "could not install pipewire-audio; see $log/setup.log"; overall=1; }
   fi
+  if [ "$kind" = clean ]; then
+    # The .deb made here, on a root that has nothing of ours: apt-get
+    # brings what it depends on.
+    cp "$host_deb" "$r/root/"
+    packages "$r" >"$log/packages-0-start.txt"
+    in_root "$r" "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-remove ./root/$(basename "$host_deb")" \
+      >"$log/deb-first.log" 2>&1 || { say "apt-get install of the .deb failed; see $log/deb-first.log"; overall=1; }
+    packages "$r" >"$log/packages-1-deb.txt"
+    say "apt-get install $(basename "$host_deb") on the clean root: installed" \
+      "$(comm -13 "$log/packages-0-start.txt" "$log/packages-1-deb.txt" | wc -l) packages"
+    # What the checks below use to start it and read its menu entry.
+    in_root "$r" "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-remove --no-install-recommends \
+      xvfb xdotool desktop-file-utils" >>"$log/deb-first.log" 2>&1
+    packages "$r" >"$log/packages-2-tools.txt"
+    try_deb "$r" "/root/$(basename "$host_deb")" "$log" "$log/packages-2-tools.txt" || overall=1
+    stop_processes "$r"
+    unmount_all
+    current=
+    [ "${LARKSPAN_KEEP_ROOTS:-}" = 1 ] || rm -rf --one-file-system "$r"
+    continue
+  fi
   git clone -q --no-hardlinks "$src" "$r/root/larkspan"
 
   packages "$r" >"$log/packages-0-start.txt"
@@ -147,42 +221,12 @@ SOURCES
     sed 's/^/  /' | tee -a "$summary"
   [ $status -eq 0 ] && [ -z "$(removed "$log/packages-1-run.txt" "$log/packages-2-test.txt")" ] || overall=1
 
-  echo "the .deb: install, start, remove"
   deb=$(cd "$r/root/larkspan" && ls dist/larkspan_*.deb 2>/dev/null | head -1)
   if [ -z "$deb" ]; then
     say "no .deb was made"
     overall=1
   else
-    in_root "$r" "cd /root/larkspan && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-remove ./$deb" \
-      >"$log/deb.log" 2>&1
-    status=$?
-    in_root "$r" "dpkg -L larkspan" >"$log/deb-files.txt" 2>/dev/null
-    packages "$r" >"$log/packages-3-deb.txt"
-    say "apt-get install ./$deb: exit $status; installed" \
-      "$(comm -13 "$log/packages-2-test.txt" "$log/packages-3-deb.txt" | cut -d' ' -f1 | tr '\n' ' ')"
-    in_root "$r" "test -f /usr/share/applications/org.example.Larkspan.desktop && desktop-file-validate \
-      /usr/share/applications/org.example.Larkspan.desktop" >>"$log/deb.log" 2>&1 &&
-      say "  on the menu: /usr/share/applications/org.example.Larkspan.desktop" ||
-      { say "  not on the menu"; overall=1; }
-    # Started from the menu's command on a virtual display, found by its title, closed.
-    in_root "$r" 'd=$(mktemp); Xvfb -displayfd 3 -nolisten tcp 3>$d >/dev/null 2>&1 & x=$!; sleep 2
-      export DISPLAY=:$(cat $d) XDG_RUNTIME_DIR=$(mktemp -d); rm $d
-      cmd=$(sed -n "s/^Exec=//p" /usr/share/applications/org.example.Larkspan.desktop)
-      $cmd >/tmp/larkspan.log 2>&1 & a=$!
-      for i in $(seq 100); do w=$(xdotool search --name "^Larkspan 1.0" 2>/dev/null | head -1); [ -n "$w" ] && break; sleep 0.1; done
-      if [ -n "$w" ]; then echo "window $w"; xdotool windowfocus $w key alt+F4; fi
-      for i in $(seq 50); do kill -0 $a 2>/dev/null || break; sleep 0.1; done
-      wait $a; s=$?; kill $x; rm -rf "$XDG_RUNTIME_DIR" /tmp/larkspan.log; [ -n "$w" ] && [ $s -eq 0 ]' >>"$log/deb.log" 2>&1 &&
-      say "  started from the menu entry's command on a virtual display, window shown, exit 0 on close" ||
-      { say "  did not start (see $log/deb.log)"; overall=1; }
-    in_root "$r" "DEBIAN_FRONTEND=noninteractive apt-get remove -y -q larkspan" >>"$log/deb.log" 2>&1
-    status=$?
-    packages "$r" >"$log/packages-4-removed.txt"
-    left=$(while read -r f; do [ -f "$r$f" ] && echo "$f"; done <"$log/deb-files.txt")
-    say "apt-get remove larkspan: exit $status; removed $(removed "$log/packages-3-deb.txt" "$log/packages-4-removed.txt" |
-      tr '\n' ' '); files left: ${left:-none}"
-    [ $status -eq 0 ] && [ -z "$left" ] && [ "$(removed "$log/packages-3-deb.txt" "$log/packages-4-removed.txt")" = larkspan:amd64 ] ||
-      overall=1
+    try_deb "$r" "/root/larkspan/$deb" "$log" "$log/packages-2-test.txt" || overall=1
   fi
   say "sizes: $(cd "$r/root/larkspan" && ls -l dist/*.deb dist/*.zip 2>/dev/null | awk '{printf "%s %s bytes; ", $NF, $5}')"
   stop_processes "$r"

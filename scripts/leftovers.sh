@@ -5,14 +5,18 @@
 #   scripts/leftovers.sh compare FILE    list what is new or changed since; fails if anything is
 #
 # Home: every path, with the modification time of files (a folder's time
-# changes with its entries, which are listed themselves). /tmp: its entries.
+# changes with its entries, which are listed themselves), except inside
+# this checkout, whose builds may well live under the home folder. /tmp:
+# its entries.
 # LARKSPAN_LEFTOVERS_IGNORE holds glob patterns, separated by blanks, of
 # paths that programs other than ours write meanwhile (a desktop's own
 # files, say); CI sets none.
 set -euo pipefail
+checkout=$(cd "$(dirname "$0")/.." && pwd)
 
 listing() {
-  find "$HOME" -xdev -mindepth 1 \( -type d -printf 'home %p\n' \) -o -printf 'home %p %T@\n' 2>/dev/null || true
+  find "$HOME" -xdev -mindepth 1 -path "$checkout" -prune -o \( -type d -printf 'home %p\n' \) \
+    -o -printf 'home %p %T@\n' 2>/dev/null || true
   find /tmp -mindepth 1 -maxdepth 1 -printf 'tmp %p\n' 2>/dev/null || true
 }
 
