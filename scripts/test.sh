@@ -25,6 +25,8 @@ if [ -z "${LARKSPAN_PRIVATE_ROOT:-}" ]; then
   bash scripts/leftovers.sh snapshot build/leftovers-before.txt
   status=0
   bash scripts/private_root.sh bash "$0" "$@" || status=1
+  # After a failure the private folder stays on purpose, for a look.
+  [ $status -eq 0 ] || export LARKSPAN_LEFTOVERS_IGNORE="${LARKSPAN_LEFTOVERS_IGNORE:-} ${TMPDIR:-/tmp}/larkspan-private.*"
   step "Nothing left behind in the home folder or /tmp"
   bash scripts/leftovers.sh compare build/leftovers-before.txt || status=1
   echo
