@@ -49,8 +49,8 @@ e2e_check "lintian reports no error" test $status -eq 0
 
 echo "The Windows zip"
 unzip -q -d "$E2E_DIR/zip" "$zip"
-e2e_check "holds larkspan.exe, larkspan-x86.exe and README.txt" \
-    test "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "README.txt larkspan-x86.exe larkspan.exe "
+e2e_check "holds larkspan.exe, larkspan-x86.exe, README.txt and LICENSE.txt" \
+    test "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE.txt README.txt larkspan-x86.exe larkspan.exe "
 e2e_check "larkspan.exe is x86-64" grep -q 'PE32+ executable (GUI) x86-64' <(file "$E2E_DIR/zip/larkspan.exe")
 e2e_check "larkspan-x86.exe is 32-bit x86" grep -q 'PE32 executable (GUI) Intel 80386' <(file "$E2E_DIR/zip/larkspan-x86.exe")
 for exe in larkspan.exe:x86_64 larkspan-x86.exe:i686; do

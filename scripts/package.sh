@@ -38,9 +38,10 @@ x86_64-w64-mingw32-strip -o "$stage/larkspan.exe" build-win/larkspan.exe
 i686-w64-mingw32-strip -o "$stage/larkspan-x86.exe" build-win32/larkspan.exe
 # Windows' Notepad before 2018 shows a text file without CR as one line.
 sed 's/$/\r/' packaging/windows/README.txt >"$stage/README.txt"
+sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
 zip="$dist/larkspan-1.0-windows.zip"
 rm -f "$zip"
-(cd "$stage" && touch -d 2026-12-08T12:00:00Z ./* && zip -q -X "$zip" larkspan.exe larkspan-x86.exe README.txt)
+(cd "$stage" && touch -d 2026-12-08T12:00:00Z ./* && zip -q -X "$zip" larkspan.exe larkspan-x86.exe README.txt LICENSE.txt)
 
 echo
 echo "Debian package: $deb ($(stat -c %s "$deb") bytes)"
