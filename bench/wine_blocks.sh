@@ -9,9 +9,9 @@
 #
 #   bench/wine_blocks.sh [--short] [SECONDS]     default 600 s; --short: 30 s
 #   LARKSPAN_WINE_TRACE=0: no trace, the sound alone
-# In a private folder of its own (scripts/private_root.sh), where there is one.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || [ ! -f "$(dirname "$0")/../scripts/private_root.sh" ] ||
-    exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 seconds=600
 if [ "${1:-}" = --short ]; then

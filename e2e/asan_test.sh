@@ -4,9 +4,9 @@
 # session: Record, Stop, Record again, close; then Record with no playback
 # device, which ends on the device message. Any sanitizer report fails,
 # leaks included; tests/lsan.supp holds the libraries' own leaks.
-# In a private folder of its own (scripts/private_root.sh), where there is one.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || [ ! -f "$(dirname "$0")/../scripts/private_root.sh" ] ||
-    exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -22,9 +22,6 @@ APP_WAIT=60
 export ASAN_OPTIONS=detect_leaks=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=1
 export UBSAN_OPTIONS=print_stacktrace=1
-# Qt's runtime folder and settings in the test's folder, not in /tmp or the home.
-mkdir -m 700 "$E2E_DIR/run" "$E2E_DIR/home"
-session=(env XDG_RUNTIME_DIR="$E2E_DIR/run" HOME="$E2E_DIR/home" XDG_CONFIG_HOME="$E2E_DIR/home/.config")
 
 # No report from a sanitizer, and the leaks suppressed only by our file.
 clean_log() {  # log
@@ -32,7 +29,7 @@ clean_log() {  # log
 }
 
 echo "A whole session"
-app_start "$E2E_DIR/app.log" "${session[@]}" || exit 1
+app_start "$E2E_DIR/app.log" || exit 1
 ms=$(app_probe 30)
 e2e_check "the window takes clicks ($ms ms)" test $? -eq 0
 for round in 1 2; do
@@ -49,7 +46,7 @@ e2e_check "no sanitizer report" clean_log "$E2E_DIR/app.log"
 echo "Record with no playback device"
 no_reconnect=()
 [ "$LARKSPAN_SOUND_SERVER" = pipewire ] && no_reconnect=(PULSE_PROP=node.dont-reconnect=true)
-app_start "$E2E_DIR/app2.log" "${session[@]}" PULSE_SINK=larkspan-no-such-device "${no_reconnect[@]}" || exit 1
+app_start "$E2E_DIR/app2.log" env PULSE_SINK=larkspan-no-such-device "${no_reconnect[@]}" || exit 1
 app_probe 30 >/dev/null
 app_record
 e2e_check "the device message box appears" app_answer_box 30
