@@ -60,6 +60,8 @@ check delay.sh linux.delay_median linux.dropped_blocks linux.repeated_blocks lin
 check cpu.sh cpu.linux.per_minute cpu.pipeline.per_minute cpu.wine.per_minute cpu.linux_to_pipeline
 check idle.sh idle.started.cpu_per_minute idle.started.wakeups idle.after_record.wakeups
 check memory.sh memory.linux.peak_rss memory.windows.exe_stripped_size
+check wine_blocks.sh load_median wine.sound.lost_blocks wine.sound.doubled_blocks wine.trace.lost_blocks \
+    wine.trace.doubled_blocks wine.trace.phase_median
 check draw.sh draw.offscreen.tone.width_353 draw.offscreen.tone.width_1024 draw.offscreen.tone.width_4096 \
     draw.xcb.tone.width_1024
 

@@ -82,9 +82,17 @@ void SetFocusIndex(int index)
 
 void DefaultProcessing(UINT message, WPARAM wParam)
 {
-    // The close box of a dialog that does not handle it means Cancel.
-    if (message == WM_SYSCOMMAND && LOWORD(wParam) == SC_CLOSE)
+    if (message != WM_SYSCOMMAND)
+        return;
+    // As on Windows, the low four bits of a system command are the
+    // system's own, so they are not looked at here.
+    if ((wParam & 0xFFF0) == SC_CLOSE) {
+        // The close box of a dialog that does not handle it means Cancel.
         SendMessageA(dialog.hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return;
+    }
+    // Moving, sizing, minimizing: the window system's business.
+    Window().SystemCommand((unsigned)LOWORD(wParam));
 }
 
 LRESULT Deliver(UINT message, WPARAM wParam, LPARAM lParam)

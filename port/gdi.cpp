@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "gdi.h"
 #include "platform.h"
 
 namespace port {
@@ -41,6 +42,22 @@ uint32_t ToPixel(COLORREF color)
 }
 
 }  // namespace
+
+int GdiObjectsAlive()
+{
+    return (int)brushes.size();
+}
+
+int DeviceContextsHeld()
+{
+    return (int)contexts.size();
+}
+
+void ForgetGdiObjects()
+{
+    brushes.clear();
+    contexts.clear();
+}
 
 }  // namespace port
 

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "gdi.h"
 #include "message_queue.h"
 
 namespace port {
@@ -46,6 +47,7 @@ void ResetLayer()
 {
     CloseAllWaveDevices();
     ForgetDialog();
+    ForgetGdiObjects();
     Queue().Clear();
 }
 

@@ -12,8 +12,8 @@ void UseBackends(WindowBackend *window, AudioBackend *audio);
 WindowBackend &Window();
 AudioBackend &Audio();
 
-// Forgets every dialog, queued message and wave device, as a new process
-// would start. Streams still open are closed.
+// Forgets every dialog, queued message, wave device and drawing object,
+// as a new process would start. Streams still open are closed.
 void ResetLayer();
 
 }  // namespace port

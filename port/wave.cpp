@@ -131,11 +131,42 @@ Device *Lookup(uintptr_t handle, Kind kind)
     return it != devices.end() && it->second->kind == kind ? it->second.get() : nullptr;
 }
 
-MMRESULT Log(const char *name, uintptr_t handle, const WAVEHDR *header, MMRESULT result)
+MMRESULT Log(WaveCall call, MMRESULT result)
 {
-    if (observer)
-        observer({name, handle, header, result});
+    if (observer) {
+        call.result = result;
+        observer(call);
+    }
     return result;
+}
+
+MMRESULT Log(const char *name, uintptr_t handle, MMRESULT result)
+{
+    return Log(WaveCall{name, handle, nullptr, 0}, result);
+}
+
+// A call with a header, with the header as the program handed it over: the
+// call itself may change its flags. Read only when someone is watching.
+WaveCall HeaderCall(const char *name, uintptr_t handle, const WAVEHDR *header, UINT size)
+{
+    WaveCall call{name, handle, header, 0};
+    call.headerSize = size;
+    if (header && observer)
+        call.fields = *header;
+    return call;
+}
+
+WaveCall OpenCall(const char *name, UINT deviceId, const WAVEFORMATEX *format, DWORD_PTR callback,
+                  DWORD_PTR instance, DWORD flags)
+{
+    WaveCall call{name, 0, nullptr, 0};
+    call.deviceId = deviceId;
+    if (format)
+        call.format = *format;
+    call.callback = callback;
+    call.instance = instance;
+    call.flags = flags;
+    return call;
 }
 
 bool SupportedFormat(const WAVEFORMATEX *f)
@@ -334,76 +365,86 @@ void CloseAllWaveDevices()
 using namespace port;
 
 MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
-                           DWORD_PTR, DWORD fdwOpen)
+                           DWORD_PTR dwInstance, DWORD fdwOpen)
 {
+    WaveCall call = OpenCall("waveInOpen", uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen);
     uintptr_t handle = 0;
     MMRESULT result = Open(kCapture, phwi ? &handle : nullptr, uDeviceID, pwfx, dwCallback, fdwOpen);
     if (result == MMSYSERR_NOERROR && phwi && !(fdwOpen & WAVE_FORMAT_QUERY))
         *phwi = (HWAVEIN)handle;
-    return Log("waveInOpen", handle, nullptr, result);
+    call.handle = handle;
+    return Log(call, result);
 }
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
-                            DWORD_PTR, DWORD fdwOpen)
+                            DWORD_PTR dwInstance, DWORD fdwOpen)
 {
+    WaveCall call = OpenCall("waveOutOpen", uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen);
     uintptr_t handle = 0;
     MMRESULT result = Open(kPlayback, phwo ? &handle : nullptr, uDeviceID, pwfx, dwCallback, fdwOpen);
     if (result == MMSYSERR_NOERROR && phwo && !(fdwOpen & WAVE_FORMAT_QUERY))
         *phwo = (HWAVEOUT)handle;
-    return Log("waveOutOpen", handle, nullptr, result);
+    call.handle = handle;
+    return Log(call, result);
 }
 
 MMRESULT WINAPI waveInClose(HWAVEIN hwi)
 {
-    return Log("waveInClose", Id(hwi), nullptr, Close(kCapture, Id(hwi)));
+    return Log("waveInClose", Id(hwi), Close(kCapture, Id(hwi)));
 }
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT hwo)
 {
-    return Log("waveOutClose", Id(hwo), nullptr, Close(kPlayback, Id(hwo)));
+    return Log("waveOutClose", Id(hwo), Close(kPlayback, Id(hwo)));
 }
 
 MMRESULT WINAPI waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
 {
-    return Log("waveInPrepareHeader", Id(hwi), pwh, Prepare(kCapture, Id(hwi), pwh, cbwh, true));
+    WaveCall call = HeaderCall("waveInPrepareHeader", Id(hwi), pwh, cbwh);
+    return Log(call, Prepare(kCapture, Id(hwi), pwh, cbwh, true));
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 {
-    return Log("waveOutPrepareHeader", Id(hwo), pwh, Prepare(kPlayback, Id(hwo), pwh, cbwh, true));
+    WaveCall call = HeaderCall("waveOutPrepareHeader", Id(hwo), pwh, cbwh);
+    return Log(call, Prepare(kPlayback, Id(hwo), pwh, cbwh, true));
 }
 
 MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
 {
-    return Log("waveInUnprepareHeader", Id(hwi), pwh, Prepare(kCapture, Id(hwi), pwh, cbwh, false));
+    WaveCall call = HeaderCall("waveInUnprepareHeader", Id(hwi), pwh, cbwh);
+    return Log(call, Prepare(kCapture, Id(hwi), pwh, cbwh, false));
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 {
-    return Log("waveOutUnprepareHeader", Id(hwo), pwh, Prepare(kPlayback, Id(hwo), pwh, cbwh, false));
+    WaveCall call = HeaderCall("waveOutUnprepareHeader", Id(hwo), pwh, cbwh);
+    return Log(call, Prepare(kPlayback, Id(hwo), pwh, cbwh, false));
 }
 
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
 {
-    return Log("waveInAddBuffer", Id(hwi), pwh, Enqueue(kCapture, Id(hwi), pwh, cbwh));
+    WaveCall call = HeaderCall("waveInAddBuffer", Id(hwi), pwh, cbwh);
+    return Log(call, Enqueue(kCapture, Id(hwi), pwh, cbwh));
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
 {
-    return Log("waveOutWrite", Id(hwo), pwh, Enqueue(kPlayback, Id(hwo), pwh, cbwh));
+    WaveCall call = HeaderCall("waveOutWrite", Id(hwo), pwh, cbwh);
+    return Log(call, Enqueue(kPlayback, Id(hwo), pwh, cbwh));
 }
 
 MMRESULT WINAPI waveInStart(HWAVEIN hwi)
 {
-    return Log("waveInStart", Id(hwi), nullptr, Start(Id(hwi)));
+    return Log("waveInStart", Id(hwi), Start(Id(hwi)));
 }
 
 MMRESULT WINAPI waveInReset(HWAVEIN hwi)
 {
-    return Log("waveInReset", Id(hwi), nullptr, Reset(kCapture, Id(hwi)));
+    return Log("waveInReset", Id(hwi), Reset(kCapture, Id(hwi)));
 }
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT hwo)
 {
-    return Log("waveOutReset", Id(hwo), nullptr, Reset(kPlayback, Id(hwo)));
+    return Log("waveOutReset", Id(hwo), Reset(kPlayback, Id(hwo)));
 }

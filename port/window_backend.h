@@ -41,6 +41,11 @@ public:
     virtual void SetControlEnabled(int id, bool enabled) = 0;
     // Moves the keyboard focus to a control; id 0 leaves no control focused.
     virtual void SetFocusControl(int id) = 0;
+    // Carries out a system command the dialog procedure left to the
+    // default processing: WM_SYSCOMMAND's wParam (SC_MOVE, SC_SIZE with its
+    // edge in the low four bits, SC_MINIMIZE, ...), never SC_CLOSE. Those
+    // the window system has no counterpart for are ignored.
+    virtual void SystemCommand(unsigned command) = 0;
 
     // Shows a message box owned by the dialog and returns at once; the
     // dialog takes no input while it is open.

@@ -16,13 +16,23 @@ static void ReleaseBlock(BYTE **block)
     *block = NULL;
 }
 
+static WAVEHDR *ObtainHeader(void)
+{
+    WAVEHDR *header = (WAVEHDR *)malloc(HEADER_BYTES);
+    // Zeroed: when playback fails to open on the first Record, the capture
+    // close handler unprepares headers no Record has filled yet.
+    if (header)
+        memset(header, 0, HEADER_BYTES);
+    return header;
+}
+
 // The four headers live from the dialog's creation to the close request.
 void ObtainHeaders(void)
 {
-    loop.captureHeader1 = (WAVEHDR *)malloc(HEADER_BYTES);
-    loop.captureHeader2 = (WAVEHDR *)malloc(HEADER_BYTES);
-    loop.playHeader1 = (WAVEHDR *)malloc(HEADER_BYTES);
-    loop.playHeader2 = (WAVEHDR *)malloc(HEADER_BYTES);
+    loop.captureHeader1 = ObtainHeader();
+    loop.captureHeader2 = ObtainHeader();
+    loop.playHeader1 = ObtainHeader();
+    loop.playHeader2 = ObtainHeader();
 }
 
 void ReleaseHeaders(void)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/alloc_tracker.h"
+#include "support/invariants.h"
 #include "support/program_run.h"
 
 namespace {
@@ -14,6 +15,7 @@ void ExpectOneWarning(const ProgramRun &run, const char *text)
     ASSERT_EQ(run.window.beeps.size(), 1u);
     EXPECT_EQ(run.window.beeps[0].type, (unsigned)MB_ICONEXCLAMATION);
     ASSERT_EQ(run.window.messageBoxes.size(), 1u);
+    EXPECT_LT(run.window.beeps[0].order, run.window.messageBoxes[0].order);  // the beep first
     EXPECT_EQ(run.window.messageBoxes[0].text, text);
     EXPECT_EQ(run.window.messageBoxes[0].caption, "Vazozo1");
     EXPECT_EQ(run.window.messageBoxes[0].type, (unsigned)MB_ICONEXCLAMATION);
@@ -67,12 +69,24 @@ TEST(Failures, MissingHeaderIsReportedInsteadOfWrittenThrough)
     EXPECT_EQ(alloc::Live(sizeof(WAVEHDR)), 0);
 }
 
+// The device failure report ends the program there and then: its close
+// request runs inside the Record command, not after whatever was posted.
+void ExpectClosedByTheReport(ProgramRun &run)
+{
+    InvariantChecker check(run);
+    EXPECT_EQ(check.RunDialog(), 0);  // no close scripted: the program ends by itself
+    for (const std::string &failure : check.failures)
+        ADD_FAILURE() << failure;
+    EXPECT_EQ(check.failureCloses, 1);
+    EXPECT_EQ(check.userCloses, 0);
+}
+
 TEST(Failures, CaptureDeviceThatWillNotOpenEndsTheProgram)
 {
     ProgramRun run;
     run.audio.captureOpenResult = MMSYSERR_BADDEVICEID;
     run.window.ClickAt(Ms(100), IDC_RECORD);
-    EXPECT_EQ(run.Run(), 0);  // no close scripted: the program ends by itself
+    ExpectClosedByTheReport(run);
     ExpectOneWarning(run, kNoDevice);
     EXPECT_EQ(run.audio.playbackOpens, 0);
     EXPECT_TRUE(run.window.destroyed);
@@ -86,7 +100,7 @@ TEST(Failures, PlaybackDeviceThatWillNotOpenNeverGetsCaptureGoing)
     ProgramRun run;
     run.audio.playbackOpenResult = MMSYSERR_ALLOCATED;
     run.window.ClickAt(Ms(100), IDC_RECORD);
-    EXPECT_EQ(run.Run(), 0);
+    ExpectClosedByTheReport(run);
     ExpectOneWarning(run, kNoDevice);
     EXPECT_EQ(loop.playBlock1, nullptr);
     EXPECT_EQ(loop.playBlock2, nullptr);
@@ -114,6 +128,14 @@ TEST(Failures, PlaybackFailureInALaterRecordingQueuesNoStaleHeader)
             queuedLater++;
     EXPECT_EQ(queuedLater, 0);
     EXPECT_EQ(alloc::DoubleFrees(), 0);
+}
+
+TEST(Failures, ExitStatusIsZeroEvenWhenTheDialogCannotBeShown)
+{
+    ProgramRun run;
+    run.window.refuseDialog = true;
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_FALSE(run.window.created);
 }
 
 }  // namespace

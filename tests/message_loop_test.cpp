@@ -145,6 +145,29 @@ TEST(MessageLoop, UnknownTemplateOrSecondDialogFails)
     ProgramRun run;
     EXPECT_EQ(DialogBoxParamA((HINSTANCE)1, "Nothing", nullptr, ProbeProc, 0), -1);
     EXPECT_FALSE(run.window.created);
+
+    // While one dialog runs, a second one is refused and the first goes on.
+    Probe p;
+    probe = &p;
+    INT_PTR second = 0;
+    int windowsMade = 0;
+    p.onMessage = [&](HWND hDlg, UINT message) {
+        if (message != WM_INITDIALOG)
+            return;
+        if (++windowsMade > 1) {
+            EndDialog(hDlg, 5);  // a second one that did open: let it go at once
+            return;
+        }
+        run.At(Ms(10), [&run, &second, hDlg] {
+            second = DialogBoxParamA((HINSTANCE)1, "Record", nullptr, ProbeProc, 0);
+            PostMessageA(hDlg, WM_APP, 0, 0);
+        });
+        run.At(Ms(20), [hDlg] { EndDialog(hDlg, 3); });
+    };
+    EXPECT_EQ(DialogBoxParamA((HINSTANCE)1, "Record", nullptr, ProbeProc, 0), 3);
+    EXPECT_EQ(second, -1);
+    EXPECT_EQ(windowsMade, 1);
+    EXPECT_EQ(p.received, (std::vector<UINT>{WM_INITDIALOG, WM_APP}));
 }
 
 }  // namespace

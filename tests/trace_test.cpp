@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "../port/gdi.h"
 #include "../trace/trace.h"
 #include "support/program_run.h"
 
@@ -137,6 +138,35 @@ TEST(Trace, EveryCapturedBlockIsDrawnAndTheLastStaysAfterStop)
     EXPECT_EQ(run.Run(), 0);
     EXPECT_TRUE(checked);
     EXPECT_EQ(run.window.drawings, 2 + (int)(Ms(900) / kBlock));
+}
+
+// Windows gives a process 10,000 GDI objects, and the trace draws 5.4
+// times a second: whatever one drawing keeps runs out within the hour.
+TEST(Trace, NoBrushOrDrawingSurfaceOutlivesADrawingOrASession)
+{
+    for (int count : {2048, 0}) {
+        TraceProbe probe;
+        probe.Draw(353, 260, std::vector<BYTE>(2048, 0x80), count);
+        EXPECT_EQ(port::GdiObjectsAlive(), 0) << count;
+        EXPECT_EQ(port::DeviceContextsHeld(), 0) << count;
+    }
+
+    ProgramRun run;
+    int checks = 0;
+    auto check = [&] {
+        checks++;
+        EXPECT_EQ(port::GdiObjectsAlive(), 0) << run.clock.Now();
+        EXPECT_EQ(port::DeviceContextsHeld(), 0) << run.clock.Now();
+    };
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    run.At(Ms(1000), check);
+    run.window.ClickAt(Ms(2000), IDC_STOP);
+    run.At(Ms(2500), check);
+    run.window.CloseAt(Ms(3000));
+    EXPECT_EQ(run.Run(), 0);
+    check();
+    EXPECT_EQ(checks, 3);
+    EXPECT_GT(run.window.drawings, 8);
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ public:
     void DestroyDialogWindow() override;
     void SetControlEnabled(int id, bool enabled) override;
     void SetFocusControl(int id) override;
+    void SystemCommand(unsigned command) override;  // qt_system_command.cpp
 
     void OpenMessageBox(const char *text, const char *caption, unsigned type) override;
     bool MessageBoxOpen() override;

@@ -8,6 +8,8 @@ namespace port::sim {
 
 bool SimWindow::CreateDialogWindow(const DialogTemplate &dialog, DialogInput *input)
 {
+    if (refuseDialog)
+        return false;
     created = true;
     shown = dialog;
     input_ = input;
@@ -59,7 +61,7 @@ void SimWindow::CloseNow()
 
 void SimWindow::OpenMessageBox(const char *text, const char *caption, unsigned type)
 {
-    messageBoxes.push_back({text, caption, type, clock_.Now()});
+    messageBoxes.push_back({text, caption, type, clock_.Now(), (int)(beeps.size() + messageBoxes.size())});
     boxOpen_ = true;
     clock_.After(messageBoxDelay, [this] { boxOpen_ = false; });
 }

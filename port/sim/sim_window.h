@@ -17,11 +17,13 @@ struct ShownMessageBox {
     std::string caption;
     unsigned type;
     Ticks shownAt;
+    int order;  // among the boxes and beeps, from 0
 };
 
 struct BeepRecord {
     unsigned type;
     Ticks at;
+    int order;
 };
 
 class SimWindow : public WindowBackend {
@@ -39,6 +41,9 @@ public:
     // How long the user takes to read and dismiss a message box.
     Ticks messageBoxDelay = Ms(800);
 
+    // A window system out of resources: the dialog cannot be created.
+    bool refuseDialog = false;
+
     // What the screen shows.
     bool created = false;
     bool destroyed = false;
@@ -47,6 +52,7 @@ public:
     int focus = 0;
     std::vector<ShownMessageBox> messageBoxes;
     std::vector<BeepRecord> beeps;
+    std::vector<unsigned> systemCommands;  // carried out, in order
 
     // The client area and its pixels, which start as `background`.
     void SetClientSize(int width, int height, uint32_t background = 0x808080);
@@ -78,9 +84,13 @@ public:
             onEnable(id, enable);
     }
     void SetFocusControl(int id) override { focus = id; }
+    void SystemCommand(unsigned command) override { systemCommands.push_back(command); }
     void OpenMessageBox(const char *text, const char *caption, unsigned type) override;
     bool MessageBoxOpen() override { return boxOpen_; }
-    void Beep(unsigned type) override { beeps.push_back({type, clock_.Now()}); }
+    void Beep(unsigned type) override
+    {
+        beeps.push_back({type, clock_.Now(), (int)(beeps.size() + messageBoxes.size())});
+    }
     void ClientSize(int *width, int *height) override
     {
         *width = clientWidth;

@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 #include "../../res/resource.h"
@@ -134,33 +135,62 @@ TEST_F(QtDialogTest, GeometryIsTheTemplateInDialogUnits)
 TEST_F(QtDialogTest, WindowAndControlsFollowTheirStyles)
 {
     EXPECT_EQ(dialog_->windowTitle(), QString::fromStdString(tmpl_->caption));
-    const Qt::WindowFlags flags = dialog_->windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowTitleHint);
-    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-    EXPECT_NE(dialog_->minimumSize(), dialog_->maximumSize());  // resizable frame
-
     EXPECT_EQ(record_->text(), "Record");
     EXPECT_EQ(stop_->text(), "Stop");
-    EXPECT_TRUE(record_->isEnabled());
-    EXPECT_FALSE(stop_->isEnabled());
-    for (QPushButton *button : {record_, stop_}) {
-        EXPECT_TRUE(button->isVisible());
-        EXPECT_FALSE(button->isDefault());
-        EXPECT_FALSE(button->autoDefault());
-    }
-    EXPECT_TRUE(contact_->isVisible());
-    EXPECT_EQ(contact_->frameShadow(), QFrame::Sunken);
     EXPECT_EQ(contact_->text().toStdString(), tmpl_->items[2].text);
-
     // Qt's focus chain follows the template: Record, then Stop.
     EXPECT_EQ(record_->nextInFocusChain(), stop_);
 
-    backend_.SetControlEnabled(IDC_STOP, true);
-    EXPECT_TRUE(stop_->isEnabled());
-    backend_.SetControlEnabled(IDC_RECORD, false);
-    EXPECT_FALSE(record_->isEnabled());
+    // Each style bit against a template without it (or with it, where the
+    // program's has none): the frame's boxes, a fixed or sizable frame,
+    // hidden and disabled controls, a sunken or flat, centred or left
+    // static. "Record" has a caption, a system menu and a thick frame, no
+    // minimize or maximize box, an enabled Record, a disabled Stop and a
+    // sunken left-aligned contact line.
+    DialogTemplate other = *tmpl_;
+    other.style = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | DS_SETFONT;
+    other.items[0].style = WS_CHILD | WS_DISABLED | WS_TABSTOP;  // hidden
+    other.items[1].style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+    other.items[2].style = WS_CHILD | WS_VISIBLE | SS_CENTER;
+    QtWindowBackend otherBackend;
+    RecordingInput otherInput;
+    ASSERT_TRUE(otherBackend.CreateDialogWindow(other, &otherInput));
+    QWidget *otherDialog = otherBackend.DialogWidget();
+    auto *a = qobject_cast<QPushButton *>(otherBackend.ControlWidget(IDC_RECORD));
+    auto *b = qobject_cast<QPushButton *>(otherBackend.ControlWidget(IDC_STOP));
+    auto *c = qobject_cast<QLabel *>(otherBackend.ControlWidget(IDC_CONTACT));
+    ASSERT_TRUE(a && b && c);
+
+    const Qt::WindowFlags ours = dialog_->windowFlags(), theirs = otherDialog->windowFlags();
+    EXPECT_TRUE(ours & Qt::WindowTitleHint);
+    EXPECT_TRUE(ours & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(ours & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(theirs & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(theirs & Qt::WindowMaximizeButtonHint);
+
+    // A thick frame lets the user size the window; without one it keeps its size.
+    for (QWidget *w : {dialog_, otherDialog}) {
+        const QSize before = w->size();
+        w->resize(before + QSize(50, 40));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w->size(), w == dialog_ ? before + QSize(50, 40) : before);
+    }
+
+    EXPECT_TRUE(record_->isVisible() && record_->isEnabled());
+    EXPECT_TRUE(stop_->isVisible());
+    EXPECT_FALSE(stop_->isEnabled());
+    EXPECT_FALSE(a->isVisible());
+    EXPECT_FALSE(a->isEnabled());
+    EXPECT_TRUE(b->isVisible() && b->isEnabled());
+    for (QPushButton *button : {record_, stop_, a, b}) {
+        EXPECT_FALSE(button->isDefault());
+        EXPECT_FALSE(button->autoDefault());
+    }
+    EXPECT_EQ(contact_->frameShadow(), QFrame::Sunken);
+    EXPECT_NE(contact_->frameShape(), QFrame::NoFrame);
+    EXPECT_EQ(c->frameShape(), QFrame::NoFrame);
+    EXPECT_TRUE(contact_->alignment() & Qt::AlignLeft);
+    EXPECT_TRUE(c->alignment() & Qt::AlignHCenter);
 }
 
 TEST_F(QtDialogTest, NavigationKeysGoToTheDialogManagerOnly)
@@ -227,10 +257,41 @@ TEST_F(QtDialogTest, KeysArriveWithoutAFocusedControl)
 
 TEST_F(QtDialogTest, FocusCueShowsOnceTheKeyboardIsUsed)
 {
+    // Record as it looks without the focus, and with it before any key:
+    // the same, as a mouse user sees it on Windows.
+    backend_.SetFocusControl(0);
+    const QImage unfocused = record_->grab().toImage();
     backend_.SetFocusControl(IDC_RECORD);
-    const QImage unused = record_->grab().toImage();
+    ASSERT_TRUE(record_->hasFocus());
+    EXPECT_EQ(record_->grab().toImage(), unfocused);
+
+    // A key shows the cue on the focused button, and from then on the cue
+    // follows the focus: gone with it, back with it.
     Press(Qt::Key_Tab);
-    EXPECT_NE(record_->grab().toImage(), unused);
+    ASSERT_TRUE(record_->hasFocus());
+    const QImage cued = record_->grab().toImage();
+    EXPECT_NE(cued, unfocused);
+    backend_.SetFocusControl(0);
+    EXPECT_EQ(record_->grab().toImage(), unfocused);
+    backend_.SetFocusControl(IDC_RECORD);
+    EXPECT_EQ(record_->grab().toImage(), cued);
+}
+
+TEST_F(QtDialogTest, SystemCommandsMinimizeMaximizeAndRestore)
+{
+    backend_.SystemCommand(SC_MINIMIZE);
+    EXPECT_TRUE(dialog_->isMinimized());
+    backend_.SystemCommand(SC_RESTORE);
+    EXPECT_FALSE(dialog_->isMinimized());
+    backend_.SystemCommand(SC_MAXIMIZE);
+    EXPECT_TRUE(dialog_->isMaximized());
+    backend_.SystemCommand(SC_RESTORE);
+    EXPECT_FALSE(dialog_->isMaximized());
+    // No counterpart on Qt: nothing happens.
+    backend_.SystemCommand(SC_KEYMENU);
+    EXPECT_EQ(dialog_->windowState(), Qt::WindowNoState);
+    EXPECT_TRUE(dialog_->isVisible());
+    EXPECT_EQ(input_.closes, 0);
 }
 
 TEST_F(QtDialogTest, MouseClicksAndTheCloseBox)
@@ -359,16 +420,33 @@ TEST_F(QtDialogTest, ResizingKeepsTheDrawing)
     backend_.EndDrawing();
 }
 
-// No timing here: a Wake() that is lost leaves the test blocked until CTest
-// times it out.
+// A Wake() that is lost would leave WaitForEvents blocked for good: a
+// watchdog ends such a wait after a long while and the test fails, rather
+// than hanging until CTest gives up on it. Nothing here is timed.
 TEST(QtWakeTest, WakeBeforeWaitIsNotLost)
 {
     QtWindowBackend backend;
     QCoreApplication::processEvents();
+    std::atomic<bool> finished{false}, rescued{false};
+    std::thread watchdog([&] {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!finished) {
+            if (std::chrono::steady_clock::now() > giveUp) {
+                // Not through Wake(), which is what is under test.
+                rescued = true;
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
     for (int i = 0; i < 20; i++) {
         backend.Wake();
         backend.WaitForEvents();
     }
+    finished = true;
+    watchdog.join();
+    EXPECT_FALSE(rescued) << "a wait after Wake() blocked";
 }
 
 TEST(QtWakeTest, WakeFromAnotherThreadEndsTheWait)
@@ -399,14 +477,12 @@ TEST(QtWakeTest, ClosingTheMessageBoxEndsTheWait)
     backend.OpenMessageBox("text", "caption", MB_ICONEXCLAMATION);
     QAbstractButton *ok = backend.MessageBoxWidget()->buttons().value(0);
     ASSERT_NE(ok, nullptr);
-    std::thread user([ok] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        QMetaObject::invokeMethod(ok, "click", Qt::QueuedConnection);
-    });
+    // The user's click comes from the window system, on this thread, while
+    // the dialog manager waits.
+    QTimer::singleShot(20, ok, &QAbstractButton::click);
     while (backend.MessageBoxOpen()) {
         backend.WaitForEvents();
     }
-    user.join();
     EXPECT_FALSE(backend.MessageBoxWidget()->isVisible());
 }
 

@@ -302,7 +302,7 @@ void InvariantChecker::CheckEnd(INT_PTR result)
 
 void InvariantChecker::OnWaveCall(const port::WaveCall &call)
 {
-    run_.calls.push_back({call.name, call.handle, call.header, call.result, run_.clock.Now()});
+    run_.Log(call);
     if (call.result != MMSYSERR_NOERROR)
         return;
     const char *name = call.name;

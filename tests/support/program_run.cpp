@@ -12,9 +12,7 @@ ProgramRun::ProgramRun()
     memset(&loop, 0, sizeof loop);
     alloc::Reset();
     port::UseBackends(&window, &audio);
-    port::SetWaveCallObserver([this](const port::WaveCall &call) {
-        calls.push_back({call.name, call.handle, call.header, call.result, clock.Now()});
-    });
+    port::SetWaveCallObserver([this](const port::WaveCall &call) { Log(call); });
     audio.signal = Noise;
 }
 
@@ -37,6 +35,13 @@ int ProgramRun::Run()
 {
     char commandLine[] = "";
     return WinMain((HINSTANCE)1, nullptr, commandLine, 1);
+}
+
+void ProgramRun::Log(const port::WaveCall &call)
+{
+    calls.push_back({call.name, call.handle, call.header, call.result, clock.Now(), call});
+    if (onCall)
+        onCall(calls.back());
 }
 
 int ProgramRun::Count(const std::string &name, MMRESULT result) const

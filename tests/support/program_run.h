@@ -22,6 +22,7 @@ struct LoggedCall {
     const WAVEHDR *header;
     MMRESULT result;
     Ticks at;
+    port::WaveCall wave;  // the arguments, as the layer saw them
 };
 
 class ProgramRun {
@@ -37,6 +38,10 @@ public:
 
     // Runs WinMain and returns the exit status.
     int Run();
+    // Notes a wave call in `calls`, then tells onCall, which may look at
+    // the program's state as the call is made.
+    void Log(const port::WaveCall &call);
+    std::function<void(const LoggedCall &)> onCall;
     // Schedules `check` to run on the program's thread at `when`.
     void At(Ticks when, std::function<void()> check) { clock.At(when, std::move(check)); }
 
