@@ -18,6 +18,16 @@ namespace {
 struct DeviceContext {
     HWND hwnd;
     Surface surface;
+    // What has been drawn, so the window system repaints only that.
+    LONG left, top, right, bottom;
+
+    void Changed(LONG l, LONG t, LONG r, LONG b)
+    {
+        left = std::min(left, l);
+        top = std::min(top, t);
+        right = std::max(right, r);
+        bottom = std::max(bottom, b);
+    }
 };
 
 std::map<uintptr_t, DeviceContext> contexts;
@@ -35,9 +45,9 @@ DeviceContext *Context(HDC hdc)
     return it == contexts.end() ? nullptr : &it->second;
 }
 
-uint32_t ToPixel(COLORREF color)
+uint32_t ToPixel(const Surface &surface, COLORREF color)
 {
-    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
+    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color) | surface.fixedBits;
 }
 
 }  // namespace
@@ -63,7 +73,8 @@ HDC WINAPI GetDC(HWND hWnd)
     if (!IsDialogWindow(hWnd) || !Window().BeginDrawing(&surface))
         return nullptr;
     uintptr_t handle = NewHandle();
-    contexts[handle] = {hWnd, surface};
+    // Nothing drawn yet: an empty rectangle at the far corner.
+    contexts[handle] = {hWnd, surface, surface.width, surface.height, 0, 0};
     return (HDC)handle;
 }
 
@@ -72,8 +83,11 @@ int WINAPI ReleaseDC(HWND hWnd, HDC hDC)
     DeviceContext *dc = Context(hDC);
     if (!dc || dc->hwnd != hWnd)
         return 0;
+    SurfaceRect changed;
+    if (dc->left < dc->right && dc->top < dc->bottom)
+        changed = {dc->left, dc->top, dc->right - dc->left, dc->bottom - dc->top};
     contexts.erase((uintptr_t)hDC);
-    Window().EndDrawing();
+    Window().EndDrawing(changed);
     return 1;
 }
 
@@ -103,9 +117,10 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
         return 1;
     // One row by hand, the others copied from it.
     uint32_t *first = s.pixels + (size_t)top * s.stride + left;
-    std::fill(first, first + (right - left), ToPixel(brush->second));
+    std::fill(first, first + (right - left), ToPixel(s, brush->second));
     for (LONG y = top + 1; y < bottom; y++)
         memcpy(s.pixels + (size_t)y * s.stride + left, first, (right - left) * sizeof(uint32_t));
+    dc->Changed(left, top, right, bottom);
     return 1;
 }
 
@@ -114,6 +129,7 @@ COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color)
     DeviceContext *dc = Context(hdc);
     if (!dc || x < 0 || y < 0 || x >= dc->surface.width || y >= dc->surface.height)
         return CLR_INVALID;
-    dc->surface.pixels[(size_t)y * dc->surface.stride + x] = ToPixel(color);
+    dc->surface.pixels[(size_t)y * dc->surface.stride + x] = ToPixel(dc->surface, color);
+    dc->Changed(x, y, x + 1, y + 1);
     return color & 0xFFFFFF;
 }

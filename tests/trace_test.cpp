@@ -1,6 +1,7 @@
 // The waveform trace, drawn on the simulated dialog's pixels.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "../trace/trace.h"
@@ -17,10 +18,16 @@ public:
 
     void Draw(int width, int height, const std::vector<BYTE> &samples, int count)
     {
+        DrawWith(width, height, [&samples, count](HWND hwnd) { DrawWaveform(hwnd, samples.data(), count); });
+    }
+
+    // Runs `draw` on the dialog, on the program's thread.
+    void DrawWith(int width, int height, std::function<void(HWND)> draw)
+    {
         run.window.SetClientSize(width, height, kBackground);
         current = this;
-        run.At(Ms(10), [this, &samples, count] {
-            DrawWaveform(hwnd, samples.data(), count);
+        run.At(Ms(10), [this, draw] {
+            draw(hwnd);
             EndDialog(hwnd, 0);
         });
         DialogBoxParamA((HINSTANCE)1, "Record", nullptr, Proc, 0);
@@ -59,6 +66,45 @@ TEST(Trace, SilenceIsOneGreenRowAcrossABlackBand)
     EXPECT_EQ(probe.GreenIn(0, 353, 0, 256), 353);
     EXPECT_EQ(probe.run.window.drawings, 1);
     EXPECT_FALSE(probe.run.window.drawing);  // the surface was given back
+}
+
+// The window system repaints only what the drawing layer says it changed.
+TEST(Trace, DrawingReportsWhatItChanged)
+{
+    TraceProbe probe;
+    probe.Draw(353, 240, std::vector<BYTE>(2048, 0x80), 2048);
+    const port::SurfaceRect whole = probe.run.window.lastChanged;
+    EXPECT_EQ(whole.x, 0);
+    EXPECT_EQ(whole.y, 0);
+    EXPECT_EQ(whole.width, 353);
+    EXPECT_EQ(whole.height, 240);  // the band, cut to the client area
+
+    // Dots and fills anywhere, some outside the client area.
+    TraceProbe dots;
+    dots.DrawWith(353, 300, [](HWND hwnd) {
+        HDC dc = GetDC(hwnd);
+        SetPixel(dc, 300, 280, RGB(0, 255, 0));
+        SetPixel(dc, 400, 10, RGB(0, 255, 0));  // outside: not drawn
+        HBRUSH brush = CreateSolidBrush(RGB(0, 0, 0));
+        RECT fill = {20, 270, 40, 290};
+        FillRect(dc, &fill, brush);
+        RECT outside = {-10, 350, 30, 400};
+        FillRect(dc, &outside, brush);
+        DeleteObject(brush);
+        ReleaseDC(hwnd, dc);
+    });
+    const port::SurfaceRect changed = dots.run.window.lastChanged;
+    EXPECT_EQ(changed.x, 20);
+    EXPECT_EQ(changed.y, 270);
+    EXPECT_EQ(changed.width, 281);
+    EXPECT_EQ(changed.height, 20);
+    EXPECT_EQ(dots.GreenIn(0, 353, 0, 300), 1);
+
+    // Nothing drawn: nothing to repaint.
+    TraceProbe none;
+    none.DrawWith(353, 300, [](HWND hwnd) { ReleaseDC(hwnd, GetDC(hwnd)); });
+    EXPECT_EQ(none.run.window.drawings, 1);
+    EXPECT_EQ(none.run.window.lastChanged.width * none.run.window.lastChanged.height, 0);
 }
 
 TEST(Trace, RampFallsFromTopLeftToBottomRight)

@@ -1,11 +1,21 @@
 // The dialog's drawing surface: the program's pixels on the screen.
 //
-// The program's pixels are 0x00RRGGBB and stay so in pixels_; Qt's RGB32
-// images must be 0xFFRRGGBB, so shown_ holds the same pixels as Qt paints
-// them. EndDrawing brings shown_ up to date in one pass and repaints only
-// the rows that changed: a block of silence redraws one row, not the window.
+// The program draws straight into the image Qt paints: its pixels carry
+// the opaque alpha byte Qt's RGB32 needs (Surface::fixedBits), and the
+// drawing layer says which rectangle it changed, so nothing is converted or
+// compared and only that rectangle is repainted.
+//
+// On a scaled display each of the program's pixels is a square of whole
+// device pixels: the scale factor rounded down. At 1.5 a pixel is 1 x 1
+// device pixels and the band 256 device rows; at 2 it is 2 x 2, as Qt
+// would draw it anyway. Qt scaling the image by 1.5 itself would make some
+// dots 1 and some 2 pixels wide or high, a ragged trace. Rounding down
+// rather than to the nearest keeps the whole 256-row band inside the
+// window: at 1.5 and 1.75 a 2 x 2 pixel would make it taller than the
+// window's 260 rows and cut off the loudest samples.
 #include "qt/qt_surface.h"
 
+#include <math.h>
 #include <string.h>
 
 #include <algorithm>
@@ -17,32 +27,63 @@
 
 namespace port {
 
-uint32_t *DialogSurface::BeginDrawing(int *stride)
+namespace {
+
+constexpr uint32_t kOpaque = 0xFF000000u;
+
+}  // namespace
+
+int DialogSurface::PixelScale() const
 {
-    if (drawing_++ == 0) {
-        FitSurface();
-    }
-    *stride = pixels_.bytesPerLine() / 4;
-    return reinterpret_cast<uint32_t *>(pixels_.bits());
+    // A hair above the factor, so 2 given as 1.9999999 still counts as 2.
+    return std::max(1, (int)floor(devicePixelRatioF() + 1e-6));
 }
 
-void DialogSurface::EndDrawing()
+QSize DialogSurface::PixelSize() const
 {
-    if (drawing_ > 0 && --drawing_ == 0) {
-        const QRect changed = UpdateShown();
-        FitSurface();
-        // What lies under the controls does not show: they are opaque and
-        // need no repainting.
-        QRegion region(changed);
-        for (const QObject *child : children()) {
-            const QWidget *control = qobject_cast<const QWidget *>(child);
-            if (control != nullptr && control->isVisible() && !control->isWindow()) {
-                region -= control->geometry();
-            }
+    // Qt rounds the window's size in device pixels to the nearest; the
+    // image covers all of it, the last pixel perhaps only in part.
+    const qreal ratio = devicePixelRatioF();
+    const int scale = PixelScale();
+    const int deviceWidth = qRound(width() * ratio);
+    const int deviceHeight = qRound(height() * ratio);
+    return QSize((deviceWidth + scale - 1) / scale, (deviceHeight + scale - 1) / scale);
+}
+
+void DialogSurface::BeginDrawing(Surface *surface)
+{
+    if (drawing_++ == 0) {
+        FitImage();
+    }
+    surface->pixels = reinterpret_cast<uint32_t *>(image_.bits());
+    surface->width = image_.width();
+    surface->height = image_.height();
+    surface->stride = image_.bytesPerLine() / 4;
+    surface->fixedBits = kOpaque;
+}
+
+void DialogSurface::EndDrawing(const SurfaceRect &changed)
+{
+    if (drawing_ == 0 || --drawing_ > 0) {
+        return;
+    }
+    const QRect drawn = QRect(changed.x, changed.y, changed.width, changed.height) & image_.rect();
+    // Resized meanwhile: the whole window repaints anyway.
+    FitImage();
+    if (drawn.isEmpty()) {
+        return;
+    }
+    // What lies under the controls does not show: they are opaque and need
+    // no repainting.
+    QRegion region(WidgetRect(drawn).toAlignedRect());
+    for (const QObject *child : children()) {
+        const QWidget *control = qobject_cast<const QWidget *>(child);
+        if (control != nullptr && control->isVisible() && !control->isWindow()) {
+            region -= control->geometry();
         }
-        if (!region.isEmpty()) {
-            repaint(region);
-        }
+    }
+    if (!region.isEmpty()) {
+        repaint(region);
     }
 }
 
@@ -52,11 +93,15 @@ void DialogSurface::paintEvent(QPaintEvent *event)
     // thread pool, which for a copy this small costs more in wake-ups than
     // it saves.
     constexpr int kStrip = 64;
+    if (drawing_ == 0) {
+        FitImage();  // the window may have moved to a screen of another scale
+    }
     QPainter painter(this);
     for (const QRect &rect : event->region()) {
-        for (int y = rect.top(); y <= rect.bottom(); y += kStrip) {
-            const QRect strip(rect.left(), y, rect.width(), std::min(kStrip, rect.bottom() + 1 - y));
-            painter.drawImage(strip.topLeft(), shown_, strip);
+        const QRect source = ImageRect(rect);
+        for (int y = source.top(); y <= source.bottom(); y += kStrip) {
+            const QRect strip(source.left(), y, source.width(), std::min(kStrip, source.bottom() + 1 - y));
+            painter.drawImage(WidgetRect(strip), image_, strip);
         }
     }
 }
@@ -64,7 +109,7 @@ void DialogSurface::paintEvent(QPaintEvent *event)
 void DialogSurface::resizeEvent(QResizeEvent *)
 {
     if (drawing_ == 0) {
-        FitSurface();
+        FitImage();
     }
 }
 
@@ -76,72 +121,41 @@ void DialogSurface::closeEvent(QCloseEvent *event)
     }
 }
 
-// Copies the program's pixels to shown_ with an opaque alpha; answers the
-// band of rows that changed.
-QRect DialogSurface::UpdateShown()
+// Widget coordinates are Qt's device-independent pixels; the image's are
+// imageScale_ device pixels each.
+QRect DialogSurface::ImageRect(const QRect &widgetRect) const
 {
-    const int width = pixels_.width();
-    const int height = pixels_.height();
-    const uint32_t *source = reinterpret_cast<const uint32_t *>(pixels_.constBits());
-    uint32_t *target = reinterpret_cast<uint32_t *>(shown_.bits());
-    const qsizetype sourceStride = pixels_.bytesPerLine() / 4;
-    const qsizetype targetStride = shown_.bytesPerLine() / 4;
-    // Four pixels at a time: at -O2 the compiler would go one by one.
-    typedef uint32_t Four __attribute__((vector_size(16)));
-    const Four opaque = {0xFF000000u, 0xFF000000u, 0xFF000000u, 0xFF000000u};
-    int first = height, last = -1;
-    for (int y = 0; y < height; y++) {
-        const uint32_t *from = source + y * sourceStride;
-        uint32_t *to = target + y * targetStride;
-        Four differences = {0, 0, 0, 0};
-        int x = 0;
-        for (; x + 4 <= width; x += 4) {
-            Four pixels, old;
-            memcpy(&pixels, from + x, sizeof pixels);
-            memcpy(&old, to + x, sizeof old);
-            pixels |= opaque;
-            differences |= pixels ^ old;
-            memcpy(to + x, &pixels, sizeof pixels);
-        }
-        uint32_t difference = differences[0] | differences[1] | differences[2] | differences[3];
-        for (; x < width; x++) {
-            const uint32_t pixel = from[x] | 0xFF000000u;
-            difference |= to[x] ^ pixel;
-            to[x] = pixel;
-        }
-        if (difference != 0) {
-            first = std::min(first, y);
-            last = y;
-        }
-    }
-    return last < 0 ? QRect() : QRect(0, first, width, last - first + 1);
+    const qreal perPixel = devicePixelRatioF() / imageScale_;
+    const int left = (int)floor(widgetRect.left() * perPixel);
+    const int top = (int)floor(widgetRect.top() * perPixel);
+    const int right = (int)ceil((widgetRect.right() + 1) * perPixel);
+    const int bottom = (int)ceil((widgetRect.bottom() + 1) * perPixel);
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)) & image_.rect();
+}
+
+QRectF DialogSurface::WidgetRect(const QRect &imageRect) const
+{
+    const qreal perPixel = devicePixelRatioF() / imageScale_;
+    return QRectF(imageRect.x() / perPixel, imageRect.y() / perPixel, imageRect.width() / perPixel,
+                  imageRect.height() / perPixel);
 }
 
 // Keeps what was drawn; new area gets the dialog's background, as on Windows.
-void DialogSurface::FitSurface()
+void DialogSurface::FitImage()
 {
-    if (pixels_.size() == size()) {
+    const QSize size = PixelSize();
+    if (image_.size() == size && imageScale_ == PixelScale()) {
         return;
     }
-    // Filled by hand: QImage::fill would make the alpha opaque.
-    QImage next(size(), QImage::Format_RGB32);
-    const uint32_t background = palette().color(QPalette::Window).rgb() & 0xFFFFFF;
-    const int kept = std::min(pixels_.width(), next.width());
-    for (int y = 0; y < next.height(); y++) {
-        uint32_t *row = reinterpret_cast<uint32_t *>(next.scanLine(y));
-        int x = 0;
-        if (y < pixels_.height()) {
-            memcpy(row, pixels_.constScanLine(y), kept * sizeof(uint32_t));
-            x = kept;
-        }
-        std::fill(row + x, row + next.width(), background);
+    QImage next(size, QImage::Format_RGB32);
+    next.fill(palette().color(QPalette::Window).rgb() | kOpaque);
+    const int keptWidth = std::min(image_.width(), next.width());
+    const int keptHeight = std::min(image_.height(), next.height());
+    for (int y = 0; y < keptHeight; y++) {
+        memcpy(next.scanLine(y), image_.constScanLine(y), keptWidth * sizeof(uint32_t));
     }
-    pixels_ = std::move(next);
-    // Zeroed so the first comparison reads defined pixels; the whole widget
-    // repaints after a resize anyway.
-    shown_ = QImage(size(), QImage::Format_RGB32);
-    shown_.fill(0u);
-    UpdateShown();
+    image_ = std::move(next);
+    imageScale_ = PixelScale();
 }
 
 }  // namespace port

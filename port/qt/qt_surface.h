@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include "window_backend.h"
+
 namespace port {
 
 class DialogSurface : public QWidget {
@@ -19,12 +21,16 @@ public:
     // decides whether the window goes.
     std::function<void()> onClose;
 
-    // Lends the client area's pixels, 0x00RRGGBB. They stay put until the
-    // matching EndDrawing, even if the window is resized meanwhile.
-    uint32_t *BeginDrawing(int *stride);
-    // Puts what was drawn on the screen at once.
-    void EndDrawing();
-    QSize SurfaceSize() const { return pixels_.size(); }
+    // The client area in the program's pixels, each a square of
+    // PixelScale() x PixelScale() device pixels.
+    QSize PixelSize() const;
+    int PixelScale() const;
+
+    // Lends the pixels; they stay put until the matching EndDrawing, even
+    // if the window is resized meanwhile.
+    void BeginDrawing(Surface *surface);
+    // Puts the changed pixels on the screen at once.
+    void EndDrawing(const SurfaceRect &changed);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -32,11 +38,13 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    QRect UpdateShown();
-    void FitSurface();
+    // The image's rectangle under a rectangle of the widget, and back.
+    QRect ImageRect(const QRect &widgetRect) const;
+    QRectF WidgetRect(const QRect &imageRect) const;
+    void FitImage();
 
-    QImage pixels_;  // 0x00RRGGBB, as the program draws them
-    QImage shown_;   // 0xFFRRGGBB, as Qt paints them
+    QImage image_;  // the program's pixels, in Qt's RGB32
+    int imageScale_ = 1;
     int drawing_ = 0;
 };
 

@@ -231,8 +231,9 @@ void QtWindowBackend::Beep(unsigned type)
 
 void QtWindowBackend::ClientSize(int *width, int *height)
 {
-    *width = dialog_ != nullptr ? dialog_->width() : 0;
-    *height = dialog_ != nullptr ? dialog_->height() : 0;
+    const QSize size = dialog_ != nullptr ? dialog_->PixelSize() : QSize(0, 0);
+    *width = size.width();
+    *height = size.height();
 }
 
 bool QtWindowBackend::BeginDrawing(Surface *surface)
@@ -240,18 +241,16 @@ bool QtWindowBackend::BeginDrawing(Surface *surface)
     if (dialog_ == nullptr) {
         return false;
     }
-    surface->pixels = dialog_->BeginDrawing(&surface->stride);
-    surface->width = dialog_->SurfaceSize().width();
-    surface->height = dialog_->SurfaceSize().height();
+    dialog_->BeginDrawing(surface);
     return true;
 }
 
 // Painted at once rather than at the next wait: the program may be busy
 // with sound for a while before it waits again.
-void QtWindowBackend::EndDrawing()
+void QtWindowBackend::EndDrawing(const SurfaceRect &changed)
 {
     if (dialog_ != nullptr) {
-        dialog_->EndDrawing();
+        dialog_->EndDrawing(changed);
     }
 }
 

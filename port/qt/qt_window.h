@@ -34,7 +34,7 @@ public:
 
     void ClientSize(int *width, int *height) override;
     bool BeginDrawing(Surface *surface) override;
-    void EndDrawing() override;
+    void EndDrawing(const SurfaceRect &changed) override;
 
     void WaitForEvents() override;
     void Wake() override;

@@ -282,14 +282,19 @@ TEST_F(QtDialogTest, MessageBoxBlocksTheDialogUntilClosed)
     EXPECT_EQ(input_.clicks, std::vector<int>{IDC_RECORD});
 }
 
-// Fills the whole client area with one colour.
-void Fill(const Surface &surface, uint32_t pixel)
+// Fills the whole client area with one colour, 0x00RRGGBB.
+void Fill(const Surface &surface, uint32_t color)
 {
     for (int y = 0; y < surface.height; y++) {
         for (int x = 0; x < surface.width; x++) {
-            surface.pixels[y * surface.stride + x] = pixel;
+            surface.pixels[y * surface.stride + x] = color | surface.fixedBits;
         }
     }
+}
+
+SurfaceRect Whole(const Surface &surface)
+{
+    return SurfaceRect{0, 0, surface.width, surface.height};
 }
 
 uint32_t Rgb(const QImage &image, int x, int y)
@@ -309,11 +314,11 @@ TEST_F(QtDialogTest, DrawingLiesBeneathTheControls)
     ASSERT_EQ(surface.height, height);
     ASSERT_GE(surface.stride, width);
     const uint32_t background = dialog_->palette().color(QPalette::Window).rgb() & 0xFFFFFF;
-    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1], background);
+    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1] & 0xFFFFFF, background);
     const uint32_t band = 0x123456;  // no style draws this
     Fill(surface, band);
-    surface.pixels[10 * surface.stride + 20] = 0x00FF00;
-    backend_.EndDrawing();
+    surface.pixels[10 * surface.stride + 20] = 0x00FF00 | surface.fixedBits;
+    backend_.EndDrawing(Whole(surface));
 
     const QImage shot = dialog_->grab().toImage();
     ASSERT_EQ(shot.size(), QSize(width, height));
@@ -344,7 +349,7 @@ TEST_F(QtDialogTest, ResizingKeepsTheDrawing)
     dialog_->resize(width + 40, height + 30);
     QCoreApplication::processEvents();
     Fill(surface, 0x00FF00);
-    backend_.EndDrawing();
+    backend_.EndDrawing(Whole(surface));
 
     int newWidth = 0, newHeight = 0;
     backend_.ClientSize(&newWidth, &newHeight);
@@ -353,10 +358,10 @@ TEST_F(QtDialogTest, ResizingKeepsTheDrawing)
     ASSERT_TRUE(backend_.BeginDrawing(&surface));
     EXPECT_EQ(surface.width, newWidth);
     EXPECT_EQ(surface.height, newHeight);
-    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1], 0x00FF00u);
-    EXPECT_EQ(surface.pixels[(newHeight - 1) * surface.stride + newWidth - 1],
+    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1] & 0xFFFFFF, 0x00FF00u);
+    EXPECT_EQ(surface.pixels[(newHeight - 1) * surface.stride + newWidth - 1] & 0xFFFFFF,
               dialog_->palette().color(QPalette::Window).rgb() & 0xFFFFFF);
-    backend_.EndDrawing();
+    backend_.EndDrawing(SurfaceRect{});
 }
 
 // No timing here: a Wake() that is lost leaves the test blocked until CTest
