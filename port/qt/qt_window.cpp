@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include "qt/dialog_font.h"
 #include "qt/qt_key_filter.h"
 #include "qt/qt_message_box.h"
 #include "qt/qt_surface.h"
@@ -88,9 +89,7 @@ bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInp
     dialog_->installEventFilter(keyFilter);
 
     if ((dialog.style & DS_SETFONT) && !dialog.faceName.empty() && dialog.pointSize > 0) {
-        QFont font(QString::fromStdString(dialog.faceName));
-        font.setPointSize(dialog.pointSize);
-        dialog_->setFont(font);  // the controls inherit it
+        dialog_->setFont(DialogFont(dialog.faceName, dialog.pointSize));  // the controls inherit it
     }
     const QFontMetrics metrics = dialog_->fontMetrics();
     units_ = BaseUnitsFromMetrics(metrics.horizontalAdvance(QLatin1String(kAlphabet)), metrics.height());
@@ -165,6 +164,10 @@ QWidget *QtWindowBackend::CreateControl(const DialogItem &item)
             label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
             label->setLineWidth(1);
         }
+        // Text starts right inside the frame, as on Windows. Qt would indent
+        // a framed label by half an "x" at the top too, and two lines of an
+        // 8-point font would no longer fit a box 18 dialog units high.
+        label->setIndent(0);
         return label;
     }
     return nullptr;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
@@ -97,9 +98,15 @@ protected:
 
 TEST_F(QtDialogTest, GeometryIsTheTemplateInDialogUnits)
 {
-    EXPECT_EQ(dialog_->font().family(), QString::fromStdString(tmpl_->faceName));
+    // MS Sans Serif 8 pt's base units on Windows at 96 dpi, from a stand-in.
+    EXPECT_EQ(QFontInfo(dialog_->font()).family().toStdString(), "DejaVu Sans Condensed");
     EXPECT_EQ(dialog_->font().pointSize(), tmpl_->pointSize);
     EXPECT_EQ(record_->font(), dialog_->font());
+    EXPECT_EQ(backend_.DialogBaseUnits().x, 6);
+    EXPECT_EQ(backend_.DialogBaseUnits().y, 13);
+    // 235 x 160 dialog units; 235 * 6 / 4 = 352.5 rounds up, as MulDiv does.
+    EXPECT_EQ(dialog_->width(), 353);
+    EXPECT_EQ(dialog_->height(), 260);
 
     const QFontMetrics metrics(dialog_->font());
     const BaseUnits units = backend_.DialogBaseUnits();
@@ -129,6 +136,35 @@ TEST_F(QtDialogTest, GeometryIsTheTemplateInDialogUnits)
     EXPECT_EQ(dialog_->size(), QSize(client.width() + 120, client.height() + 80));
     EXPECT_EQ(record_->geometry(), recordBefore);
     EXPECT_EQ(contact_->geometry(), contactBefore);
+}
+
+// Dark pixels of an image inside `area`.
+int Ink(const QImage &image, const QRect &area)
+{
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); y++) {
+        for (int x = area.left(); x <= area.right(); x++) {
+            ink += qGray(image.pixel(x, y)) < 128;
+        }
+    }
+    return ink;
+}
+
+TEST_F(QtDialogTest, ContactLineFitsItsBox)
+{
+    const QRect inside = contact_->contentsRect();  // within the sunken frame
+    const QImage inBox = contact_->grab().toImage();
+    // The same label with room to spare below: all of its text, unclipped.
+    const QSize box = contact_->size();
+    contact_->resize(box.width(), box.height() * 3);
+    const QImage roomy = contact_->grab().toImage();
+    contact_->resize(box);
+
+    const int text =
+        Ink(roomy, QRect(inside.left(), inside.top(), inside.width(), roomy.height() - inside.top() - 1));
+    EXPECT_GT(text, 100);
+    EXPECT_EQ(Ink(inBox, inside), text) << "text cut off by the box";
+    EXPECT_EQ(Ink(roomy, inside), text) << "text below the box";
 }
 
 TEST_F(QtDialogTest, WindowAndControlsFollowTheirStyles)
