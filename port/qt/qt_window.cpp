@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include "qt/dialog_font.h"
+#include "qt/qt_accessible.h"
 #include "qt/qt_key_filter.h"
 #include "qt/qt_message_box.h"
 #include "qt/qt_surface.h"
@@ -61,6 +62,7 @@ Qt::WindowFlags FrameFlags(uint32_t style)
 QtWindowBackend::QtWindowBackend() : dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread()))
 {
     Q_ASSERT(dispatcher_ != nullptr);
+    InstallDialogAccessibility();
 }
 
 QtWindowBackend::~QtWindowBackend()
@@ -73,6 +75,7 @@ bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInp
     DestroyDialogWindow();
     input_ = input;
     dialog_ = new DialogSurface;
+    MarkDialogWindow(dialog_);
     dialog_->onClose = [this] {
         if (Accepting()) {
             input_->CloseClicked();
@@ -132,7 +135,11 @@ QWidget *QtWindowBackend::CreateControl(const DialogItem &item)
 {
     const QString text = QString::fromStdString(item.text);
     if (SameClass(item.className, "Button")) {
-        auto *button = new QPushButton(text, dialog_);
+        auto *button = new QPushButton(dialog_);
+        // Marked before its accessibility answers are first asked for, which
+        // setText already does.
+        MarkDialogButton(button, item.style & WS_TABSTOP);
+        button->setText(text);
         // Enter and Space belong to the dialog manager, never to the button.
         button->setAutoDefault(false);
         button->setDefault(false);

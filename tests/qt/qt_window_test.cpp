@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -284,6 +285,51 @@ TEST_F(QtDialogTest, MouseClicksAndTheCloseBox)
     dialog_->windowHandle()->close();
     EXPECT_EQ(input_.closes, 1);
     EXPECT_TRUE(dialog_->isVisible());
+}
+
+TEST_F(QtDialogTest, ScreenReadersSeeTheDialogAndItsButtons)
+{
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(dialog_);
+    QAccessibleInterface *record = QAccessible::queryAccessibleInterface(record_);
+    QAccessibleInterface *stop = QAccessible::queryAccessibleInterface(stop_);
+    QAccessibleInterface *contact = QAccessible::queryAccessibleInterface(contact_);
+    ASSERT_TRUE(window && record && stop && contact);
+    EXPECT_EQ(window->role(), QAccessible::Dialog);
+    EXPECT_EQ(window->text(QAccessible::Name).toStdString(), tmpl_->caption);
+    EXPECT_EQ(window->childCount(), 3);
+    EXPECT_EQ(record->role(), QAccessible::Button);
+    EXPECT_EQ(record->text(QAccessible::Name), "Record");
+    EXPECT_EQ(stop->text(QAccessible::Name), "Stop");
+    EXPECT_EQ(contact->role(), QAccessible::StaticText);
+    EXPECT_EQ(contact->text(QAccessible::Name).toStdString(), tmpl_->items[2].text);
+    EXPECT_FALSE(contact->state().focusable);
+
+    // Both buttons are tab stops, whether enabled or not, and the one the
+    // dialog manager focuses says so.
+    backend_.SetFocusControl(IDC_RECORD);
+    EXPECT_TRUE(record->state().focusable);
+    EXPECT_TRUE(record->state().focused);
+    EXPECT_FALSE(record->state().disabled);
+    EXPECT_TRUE(stop->state().focusable);
+    EXPECT_FALSE(stop->state().focused);
+    EXPECT_TRUE(stop->state().disabled);
+
+    // "Press" is offered while a button is enabled, and clicks it.
+    QAccessibleActionInterface *recordActions = record->actionInterface();
+    QAccessibleActionInterface *stopActions = stop->actionInterface();
+    ASSERT_TRUE(recordActions && stopActions);
+    EXPECT_EQ(recordActions->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+    EXPECT_TRUE(stopActions->actionNames().isEmpty());
+    stopActions->doAction(QAccessibleActionInterface::pressAction());
+    recordActions->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !input_.clicks.empty(); }));
+    backend_.SetControlEnabled(IDC_RECORD, false);
+    backend_.SetControlEnabled(IDC_STOP, true);
+    EXPECT_TRUE(record->state().disabled);
+    EXPECT_FALSE(stop->state().disabled);
+    stopActions->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return input_.clicks.size() == 2; }));
+    EXPECT_EQ(input_.clicks, (std::vector<int>{IDC_RECORD, IDC_STOP}));
 }
 
 TEST_F(QtDialogTest, MessageBoxBlocksTheDialogUntilClosed)
