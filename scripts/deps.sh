@@ -10,6 +10,8 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   xvfb xdotool xclip x11-utils x11-apps imagemagick
   pulseaudio pulseaudio-utils sox python3 valgrind procps git
+  qt6-wayland fonts-dejavu-extra fonts-liberation2  # to run: Qt on Wayland; the dialog font and its fallback
+  weston dbus at-spi2-core gir1.2-atspi-2.0 python3-gi  # to test: a Wayland compositor, AT-SPI as screen readers read it
 )
 [ "${LARKSPAN_WITH_WINE:-1}" = 1 ] && packages+=(wine64)
 
