@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include <windows.h>
 
@@ -115,12 +116,21 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
     LONG bottom = lprc->bottom > s.height ? s.height : lprc->bottom;
     if (left >= right || top >= bottom)
         return 1;
-    // One row by hand, the others copied from it.
-    uint32_t *first = s.pixels + (size_t)top * s.stride + left;
-    std::fill(first, first + (right - left), ToPixel(s, brush->second));
-    for (LONG y = top + 1; y < bottom; y++)
-        memcpy(s.pixels + (size_t)y * s.stride + left, first, (right - left) * sizeof(uint32_t));
-    dc->Changed(left, top, right, bottom);
+    // A row of the colour, copied to every row that does not hold it yet.
+    // Rows that do are left alone and not reported: a band cleared again
+    // and again changes only where its dots were, and only that is
+    // repainted. Comparing first costs a read; a write that changes
+    // nothing would cost a repaint.
+    const size_t bytes = (right - left) * sizeof(uint32_t);
+    static std::vector<uint32_t> model;
+    model.assign(right - left, ToPixel(s, brush->second));
+    for (LONG y = top; y < bottom; y++) {
+        uint32_t *row = s.pixels + (size_t)y * s.stride + left;
+        if (memcmp(row, model.data(), bytes) != 0) {
+            memcpy(row, model.data(), bytes);
+            dc->Changed(left, y, right, y + 1);
+        }
+    }
     return 1;
 }
 

@@ -100,6 +100,22 @@ TEST(Trace, DrawingReportsWhatItChanged)
     EXPECT_EQ(changed.height, 20);
     EXPECT_EQ(dots.GreenIn(0, 353, 0, 300), 1);
 
+    // The band cleared again: only rows that were not black yet change, so
+    // silence on silence is one row.
+    TraceProbe again;
+    const std::vector<BYTE> silence(2048, 0x80);
+    again.DrawWith(353, 300, [&silence](HWND hwnd) {
+        DrawWaveform(hwnd, silence.data(), 2048);
+        DrawWaveform(hwnd, silence.data(), 2048);
+    });
+    const port::SurfaceRect row = again.run.window.lastChanged;
+    EXPECT_EQ(row.x, 0);
+    EXPECT_EQ(row.y, 128);
+    EXPECT_EQ(row.width, 353);
+    EXPECT_EQ(row.height, 1);
+    EXPECT_EQ(again.GreenIn(0, 353, 0, 256), 353);
+    EXPECT_EQ(again.run.window.Pixel(100, 127), kBlack);
+
     // Nothing drawn: nothing to repaint.
     TraceProbe none;
     none.DrawWith(353, 300, [](HWND hwnd) { ReleaseDC(hwnd, GetDC(hwnd)); });
