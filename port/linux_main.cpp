@@ -89,6 +89,9 @@ int main(int argc, char **argv)
     QApplication application(qtArgc, qtArgv);
     qInstallMessageHandler(qtHandler);
     SayHeldBack();
+    // On Wayland the window's app id, by which a desktop finds the program's
+    // desktop entry, org.example.Larkspan.desktop, for its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Larkspan"));
 
     port::QtWindowBackend window;
     port::PulseAudioBackend audio;
