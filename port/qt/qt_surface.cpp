@@ -89,19 +89,19 @@ void DialogSurface::EndDrawing(const SurfaceRect &changed)
 
 void DialogSurface::paintEvent(QPaintEvent *event)
 {
-    // In strips: Qt hands a blit of more than about a hundred rows to its
-    // thread pool, which for a copy this small costs more in wake-ups than
-    // it saves.
-    constexpr int kStrip = 64;
+    // In strips of 64 device rows: Qt hands a blit of more than about a
+    // hundred to its thread pool, which for a copy this small costs more in
+    // wake-ups than it saves.
     if (drawing_ == 0) {
         FitImage();  // the window may have moved to a screen of another scale
     }
+    const int strip = std::max(1, 64 / imageScale_);
     QPainter painter(this);
     for (const QRect &rect : event->region()) {
         const QRect source = ImageRect(rect);
-        for (int y = source.top(); y <= source.bottom(); y += kStrip) {
-            const QRect strip(source.left(), y, source.width(), std::min(kStrip, source.bottom() + 1 - y));
-            painter.drawImage(WidgetRect(strip), image_, strip);
+        for (int y = source.top(); y <= source.bottom(); y += strip) {
+            const QRect rows(source.left(), y, source.width(), std::min(strip, source.bottom() + 1 - y));
+            painter.drawImage(WidgetRect(rows), image_, rows);
         }
     }
 }

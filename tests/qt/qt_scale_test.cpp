@@ -62,7 +62,7 @@ INT_PTR CALLBACK DrawAndLook(HWND hwnd, UINT message, WPARAM, LPARAM)
     shot->ratio = dialog->devicePixelRatioF();
     shot->size = dialog->size();
     // Painted as on the screen, into an image of the window's device pixels.
-    shot->screen = dialog->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    shot->screen = dialog->grab().toImage();
     EndDialog(hwnd, 0);
     return FALSE;
 }
