@@ -100,21 +100,44 @@ TEST(Trace, DrawingReportsWhatItChanged)
     EXPECT_EQ(changed.height, 20);
     EXPECT_EQ(dots.GreenIn(0, 353, 0, 300), 1);
 
-    // The band cleared again: only rows that were not black yet change, so
-    // silence on silence is one row.
+    // The band cleared and drawn again: what changed is what differs from
+    // before. Silence on silence changes nothing; one dot moved up, one pixel.
     TraceProbe again;
     const std::vector<BYTE> silence(2048, 0x80);
-    again.DrawWith(353, 300, [&silence](HWND hwnd) {
+    std::vector<BYTE> moved = silence;
+    moved[1000] = 10;
+    const int column = (int)(1000 * (353.0f / 2048));
+    port::SurfaceRect second, third;
+    again.DrawWith(353, 300, [&](HWND hwnd) {
         DrawWaveform(hwnd, silence.data(), 2048);
         DrawWaveform(hwnd, silence.data(), 2048);
+        second = again.run.window.lastChanged;
+        DrawWaveform(hwnd, moved.data(), 2048);
+        third = again.run.window.lastChanged;
     });
-    const port::SurfaceRect row = again.run.window.lastChanged;
-    EXPECT_EQ(row.x, 0);
-    EXPECT_EQ(row.y, 128);
-    EXPECT_EQ(row.width, 353);
-    EXPECT_EQ(row.height, 1);
-    EXPECT_EQ(again.GreenIn(0, 353, 0, 256), 353);
-    EXPECT_EQ(again.run.window.Pixel(100, 127), kBlack);
+    EXPECT_EQ(second.width * second.height, 0);
+    EXPECT_EQ(third.x, column);
+    EXPECT_EQ(third.y, 10);
+    EXPECT_EQ(third.width, 1);
+    EXPECT_EQ(third.height, 1);
+    EXPECT_EQ(again.GreenIn(0, 353, 0, 256), 354);  // the column keeps its other dots on row 128
+
+    // More rows cleared than are kept: still every change reported.
+    std::vector<BYTE> ramp(2048);
+    for (int i = 0; i < 2048; i++)
+        ramp[i] = (BYTE)(i / 8);
+    port::SurfaceRect afterRamp;
+    TraceProbe many;
+    many.DrawWith(353, 300, [&](HWND hwnd) {
+        DrawWaveform(hwnd, ramp.data(), 2048);
+        DrawWaveform(hwnd, silence.data(), 2048);
+        afterRamp = many.run.window.lastChanged;
+    });
+    EXPECT_EQ(afterRamp.x, 0);
+    EXPECT_EQ(afterRamp.y, 0);
+    EXPECT_EQ(afterRamp.width, 353);
+    EXPECT_EQ(afterRamp.height, 256);
+    EXPECT_EQ(many.GreenIn(0, 353, 0, 256), 353);
 
     // Nothing drawn: nothing to repaint.
     TraceProbe none;
