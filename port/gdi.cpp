@@ -35,6 +35,7 @@ struct DeviceContext {
     // changed is found by comparing them when the surface is given back.
     std::vector<SavedRow> savedRows;
     std::vector<uint32_t> savedPixels;
+    LONG savedTop = 0, savedBottom = 0;  // the saved rows lie in [savedTop, savedBottom)
 
     void Changed(LONG l, LONG t, LONG r, LONG b)
     {
@@ -46,6 +47,8 @@ struct DeviceContext {
 
     bool Saved(LONG x, LONG y) const
     {
+        if (y < savedTop || y >= savedBottom)
+            return false;
         for (const SavedRow &row : savedRows)
             if (row.y == y && x >= row.left && x < row.right)
                 return true;
@@ -61,6 +64,8 @@ struct DeviceContext {
             if (row.y == y && l < row.right && r > row.left)
                 return false;  // partly written already: not as it was
         const uint32_t *pixels = surface.pixels + (size_t)y * surface.stride;
+        savedTop = savedRows.empty() ? y : std::min(savedTop, y);
+        savedBottom = savedRows.empty() ? y + 1 : std::max(savedBottom, y + 1);
         savedRows.push_back({y, l, r, savedPixels.size()});
         savedPixels.insert(savedPixels.end(), pixels + l, pixels + r);
         return true;
