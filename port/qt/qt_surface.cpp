@@ -64,10 +64,17 @@ void DialogSurface::BeginDrawing(Surface *surface)
 
 void DialogSurface::EndDrawing(const SurfaceRect &changed)
 {
-    if (drawing_ == 0 || --drawing_ > 0) {
+    if (drawing_ == 0) {
         return;
     }
-    const QRect drawn = QRect(changed.x, changed.y, changed.width, changed.height) & image_.rect();
+    // Lent more than once at a time, the pixels are shown when the last
+    // borrower is done, with what each of them changed.
+    changed_ |= QRect(changed.x, changed.y, changed.width, changed.height);
+    if (--drawing_ > 0) {
+        return;
+    }
+    const QRect drawn = changed_ & image_.rect();
+    changed_ = QRect();
     // Resized meanwhile: the whole window repaints anyway.
     FitImage();
     if (drawn.isEmpty()) {

@@ -45,7 +45,8 @@ private:
 
     QImage image_;  // the program's pixels, in Qt's RGB32
     int imageScale_ = 1;
-    int drawing_ = 0;
+    int drawing_ = 0;  // borrowers of the pixels
+    QRect changed_;    // what they changed so far
 };
 
 }  // namespace port

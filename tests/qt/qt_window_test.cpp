@@ -446,6 +446,37 @@ TEST_F(QtDialogTest, ResizingKeepsTheDrawing)
     backend_.EndDrawing(SurfaceRect{});
 }
 
+// What reached the screen, not a fresh rendering as grab() would make.
+QImage OnScreen(QWidget *window)
+{
+    return window->screen()->grabWindow(window->winId()).toImage();
+}
+
+TEST_F(QtDialogTest, OnlyWhatChangedIsRepaintedAndNothingIsLost)
+{
+    Surface surface;
+    ASSERT_TRUE(backend_.BeginDrawing(&surface));
+    Fill(surface, 0x000000);
+    backend_.EndDrawing(Whole(surface));
+    ASSERT_EQ(Rgb(OnScreen(dialog_), 20, 10), 0u);
+
+    // Lent twice at once: each borrower's change shows once both are done.
+    Surface outer, inner;
+    ASSERT_TRUE(backend_.BeginDrawing(&outer));
+    ASSERT_TRUE(backend_.BeginDrawing(&inner));
+    EXPECT_EQ(inner.pixels, outer.pixels);
+    inner.pixels[10 * inner.stride + 20] = 0x00FF00 | inner.fixedBits;
+    backend_.EndDrawing(SurfaceRect{20, 10, 1, 1});
+    outer.pixels[30 * outer.stride + 40] = 0x00FF00 | outer.fixedBits;
+    // Written but not reported: not repainted, so still black on the screen.
+    outer.pixels[50 * outer.stride + 60] = 0x00FF00 | outer.fixedBits;
+    backend_.EndDrawing(SurfaceRect{40, 30, 1, 1});
+    const QImage screen = OnScreen(dialog_);
+    EXPECT_EQ(Rgb(screen, 20, 10), 0x00FF00u);
+    EXPECT_EQ(Rgb(screen, 40, 30), 0x00FF00u);
+    EXPECT_EQ(Rgb(screen, 60, 50), 0u);
+}
+
 // No timing here: a Wake() that is lost leaves the test blocked until CTest
 // times it out.
 TEST(QtWakeTest, WakeBeforeWaitIsNotLost)
