@@ -8,6 +8,9 @@
 # tone plays into the source throughout, so the waveform moves as it is drawn.
 #
 #   bench/cpu.sh [--short] [RUNS [SECONDS]]    default 3 runs of 60 s; --short: 1 run of 5 s
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 runs=3
 seconds=60

@@ -6,6 +6,9 @@
 # of delay (371.5 to 557.3 ms); what is over 2 blocks is the layer's share.
 #
 #   bench/delay.sh [--short]      60 clicks each; --short: 4
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 count=60
 [ "${1:-}" = --short ] && count=4

@@ -10,6 +10,9 @@
 # "band_fill_alone" is, for scale, only the black band cleared with memset.
 #
 #   bench/draw.sh [--short]     5 repetitions of 0.5 s each; --short: 1 of 0.01 s
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 reps=5
 min_time=0.5

@@ -5,6 +5,9 @@
 # window open, first as started, then again after one Record and Stop.
 #
 #   bench/idle.sh [--short] [SECONDS]     default 60 s; --short: 5 s
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 seconds=60
 [ "${1:-}" = --short ] && { seconds=5; shift; }

@@ -6,7 +6,7 @@
 # Figures go to stdout as plain "name value unit" lines; everything else a
 # script says starts with "# ".
 BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-E2E_DIR=$(mktemp -d /tmp/larkspan-bench.XXXXXX)
+E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-bench.XXXXXX")
 source "$BENCH_ROOT/e2e/lib.sh"
 
 BLOCK_MS=185.760  # 2048 samples at 11025 Hz
@@ -25,7 +25,7 @@ bench_cleanup() {
 }
 
 bench_deps() {
-    bash "$BENCH_ROOT/scripts/deps.sh" | sed 's/^/# /'
+    bash "$BENCH_ROOT/scripts/deps.sh" build run demo test wine | sed 's/^/# /'
 }
 
 # The Linux program, built into build-bench/ unless LARKSPAN_APP names one.
@@ -56,7 +56,7 @@ bench_windows_exe() {
 # A fresh Wine prefix of our own. Wine's X window is then the client area
 # alone (no Decorated=N), so the buttons are clicked at client coordinates.
 bench_wine_prefix() {
-    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     wine wineboot --init >/dev/null 2>&1
 }
 
@@ -143,9 +143,13 @@ bench_start_pipeline() {
     E2E_PIDS+=("$PIPE_PLAY" "$PIPE_REC")
 }
 
+# The recorder first: a player gone before it would leave it writing into
+# a pipe with no reader ("write() failed: Broken pipe").
 bench_stop_pipeline() {
-    kill "$PIPE_REC" "$PIPE_PLAY" 2>/dev/null || true
-    wait "$PIPE_REC" "$PIPE_PLAY" 2>/dev/null || true
+    kill "$PIPE_REC" 2>/dev/null || true
+    wait "$PIPE_REC" 2>/dev/null || true
+    kill "$PIPE_PLAY" 2>/dev/null || true
+    wait "$PIPE_PLAY" 2>/dev/null || true
 }
 
 # A process and all its descendants.

@@ -3,6 +3,9 @@
 # for a while, and the size of the Windows executable, stripped.
 #
 #   bench/memory.sh [--short] [SECONDS]     records 30 s; --short: 5 s
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 seconds=30
 [ "${1:-}" = --short ] && { seconds=5; shift; }

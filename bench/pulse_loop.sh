@@ -4,6 +4,9 @@
 # daemon with virtual devices: a click train goes in, the output is recorded,
 # and the delay and lost or repeated blocks are printed.
 #   bench/pulse_loop.sh [--short] [SECONDS]     default 60 s, --short 10 s
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -euo pipefail
 
 seconds=60
@@ -14,7 +17,7 @@ for arg in "$@"; do
     esac
 done
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d /tmp/larkspan-pulse-bench.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-pulse-bench.XXXXXX")
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done

@@ -8,6 +8,9 @@
 # 1 MB or more (idle after the first 10 cycles against idle at the end, and
 # early in the pass-through against its end), a click lost, heard twice or
 # moved, or an exit status other than 0. e2e/soak_test.sh runs a short form.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 cycles=${1:-200}
 seconds=${2:-600}

@@ -3,6 +3,9 @@
 # through AT-SPI, the buttons pressed through it, their states following
 # Record and Stop, and the focus the keyboard moves. Under a virtual
 # display, on a private sound server.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/desktop_lib.sh"
 desktop_session "$0" "$@"

@@ -2,6 +2,9 @@
 # Every bench script in its short mode: it must run to the end and print its
 # figures as "name value unit" lines. No figure is judged here; the numbers
 # belong in docs/performance.md, not in a test.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 bench=$here/../bench

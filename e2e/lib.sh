@@ -1,7 +1,14 @@
 # Shared by the end-to-end scripts: a virtual display, the private sound
 # server of sound_rig.sh, a test signal into its source, a recording of its
 # sink, and looking at the window. Source it; call e2e_cleanup on exit.
-E2E_DIR=${E2E_DIR:-$(mktemp -d /tmp/larkspan-e2e.XXXXXX)}
+# Everything a test writes goes under the private folder of
+# scripts/private_root.sh, which scripts/test.sh and every script run alone
+# enter first: a test sourcing this outside it would write into the real home.
+if [ -z "${LARKSPAN_PRIVATE_ROOT:-}" ]; then
+    echo "$0: run it through scripts/private_root.sh (or start it alone, it does so itself)" >&2
+    exit 1
+fi
+E2E_DIR=${E2E_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/larkspan-e2e.XXXXXX")}
 E2E_PIDS=()
 E2E_FAILS=0
 

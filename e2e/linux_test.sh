@@ -2,6 +2,9 @@
 # The Linux build as a person uses it: under a virtual display, on a
 # private sound server whose source hears a test tone and whose sink is
 # recorded, clicked with xdotool.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 app=${LARKSPAN_APP:-$here/../build/larkspan}

@@ -5,6 +5,9 @@
 # contact line's two lines inside their box. Screenshots of the window.
 #
 # LARKSPAN_SHOTS_DIR=dir keeps copies of the screenshots there.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/desktop_lib.sh"
 desktop_session "$0" "$@"

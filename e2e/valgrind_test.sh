@@ -5,6 +5,9 @@
 # Reports from inside the libraries (Qt, fontconfig, libpulse, glib, X)
 # are suppressed by tests/valgrind.supp, each with its reason; any other
 # report that stays inside them is listed but does not fail the run.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)

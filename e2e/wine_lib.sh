@@ -7,7 +7,7 @@ WINE_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/tools
 # A new prefix under the test's directory; no Mono or Gecko prompts, and
 # Wine draws the frame itself since Xvfb has no window manager.
 wine_prefix() {
-    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     command -v wine >/dev/null || { echo "wine is not installed"; return 1; }
     wine wineboot --init >/dev/null 2>&1 || { echo "wineboot failed"; return 1; }
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1

@@ -3,6 +3,9 @@
 # virtual display, the private sound server of sound_rig.sh, clicks with
 # xdotool, and a helper inside Wine that reads the dialog's controls,
 # which are not X windows.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # Without Wine by choice (see scripts/deps.sh), say so rather than fail.

@@ -1,28 +1,156 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need,
-# skipping those already there. Runs apt-get as root, or through sudo.
+# Installs the Debian packages that one or more jobs need, and nothing
+# else, skipping those already there. Runs apt-get as root, or through sudo.
+#
+#   scripts/deps.sh GROUP...          install the groups' packages
+#   scripts/deps.sh --list GROUP...   print them, install nothing
+#   scripts/deps.sh --demo-server     the sound server the demo runs
+#
+# Groups (scripts/run.sh takes build and run; the demo adds demo; the tests
+# take them all):
+#   build    compile the Linux program
+#   run      run it on a desktop (Qt's X11 and Wayland plugins, a font)
+#   demo     the headless demo: a virtual display, a private sound server,
+#            the tools that click, record and take the screenshot
+#   test     unit tests, formatting, memory checks, end-to-end tools
+#   wine     the Windows build and running it under Wine (64-bit)
+#   wine32   32-bit Wine, for the x86 executable; only in CI (CI=true) or
+#            with LARKSPAN_ADD_I386=1, since it adds the i386 architecture
+#   package  the .deb, the Windows zip and their checks
+#
+# Never removes a package: apt-get runs with --no-remove, and when apt
+# would have to remove something, this says what and stops.
 set -euo pipefail
 
-packages=(
-  cmake g++ make pkg-config clang-format
-  libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libpulse-dev fonts-dejavu-core
-  mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  xvfb xdotool xclip x11-utils x11-apps imagemagick
-  pulseaudio pulseaudio-utils sox python3 valgrind procps git
-  qt6-wayland fonts-dejavu-extra fonts-liberation2  # to run: Qt on Wayland; the dialog font and its fallback
-  weston dbus at-spi2-core gir1.2-atspi-2.0 python3-gi  # to test: a Wayland compositor, AT-SPI as screen readers read it
-)
-[ "${LARKSPAN_WITH_WINE:-1}" = 1 ] && packages+=(wine64)
+# A desktop's sound server is the one its session runs. The PulseAudio
+# daemon conflicts with pipewire-audio (which GNOME depends on), so where
+# PipeWire serves the PulseAudio protocol it is PipeWire we run privately.
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+pipewire_desktop() { installed pipewire-audio || installed pipewire-pulse; }
+pipewire_packages=(pipewire pipewire-pulse wireplumber dbus-daemon)
+wine_x_libraries=(libxrender1 libxrandr2 libxcursor1 libxi6 libxfixes3 libxinerama1 libxcomposite1)
+
+# The demo runs PipeWire's server where the machine has PipeWire at all.
+demo_server() {
+  if pipewire_desktop || installed pipewire; then echo pipewire; else echo pulseaudio; fi
+}
+
+group_packages() {  # group
+  case "$1" in
+  build) echo cmake g++ make pkg-config qt6-base-dev libpulse-dev ;;
+  # The dialog's font (DejaVu Sans Condensed, from -extra) and its fallback.
+  run) echo qt6-qpa-plugins qt6-wayland fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 ;;
+  demo)
+    echo xvfb xdotool x11-utils imagemagick sox pulseaudio-utils python3 procps
+    if [ "$(demo_server)" = pipewire ]; then echo "${pipewire_packages[@]}"; else echo pulseaudio; fi
+    ;;
+  test)
+    echo clang-format libgtest-dev libgmock-dev libbenchmark-dev valgrind git xclip x11-apps
+    # Wayland and screen-reader tests: a compositor, a session bus, AT-SPI from python.
+    echo weston dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-gi
+    # The tests' private servers: never the PulseAudio daemon beside PipeWire's.
+    if pipewire_desktop; then echo "${pipewire_packages[@]}"; else echo pulseaudio; fi
+    ;;
+  wine)
+    echo mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+      g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine64
+    # What Wine recommends for fonts and its X11 driver, which Wine loads at
+    # run time: without them dialogs would be measured and drawn otherwise.
+    echo fonts-wine fonts-liberation "${wine_x_libraries[@]}"
+    ;;
+  wine32) echo wine32:i386 "${wine_x_libraries[@]/%/:i386}" ;;
+  package) echo dpkg-dev file lintian desktop-file-utils appstream zip unzip ;;
+  *)
+    echo "deps: unknown group '$1' (build, run, demo, test, wine, wine32, package)" >&2
+    return 2
+    ;;
+  esac
+}
+
+# Adding an architecture changes the machine's package configuration, so
+# only CI or a user who asks for it does.
+may_add_i386() { [ "${CI:-}" = true ] || [ "${LARKSPAN_ADD_I386:-}" = 1 ]; }
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+apt_env=(env DEBIAN_FRONTEND=noninteractive)
+
+# Says in plain words which installed packages apt wanted to remove, and
+# for which of ours, then what to do.
+explain_refusal() {  # package...
+  local p removed any=0
+  for p in "$@"; do
+    removed=$(apt-get install -s --no-install-recommends "$p" 2>/dev/null | awk '/^Remv / {print $2}' | tr '\n' ' ')
+    if [ -n "$removed" ]; then
+      echo "deps: installing $p would remove: $removed(they conflict with it)." >&2
+      any=1
+    fi
+  done
+  if [ $any = 1 ]; then
+    echo "deps: nothing was installed or removed. Those packages belong to this machine; keep them." >&2
+    echo "      If you want the change anyway, install the package above yourself with apt-get," >&2
+    echo "      read what apt will remove, and run this again." >&2
+  else
+    echo "deps: apt-get could not install $* (its message is above); nothing was removed." >&2
+  fi
+}
+
+list_only=0
+case "${1:-}" in
+--demo-server)
+  demo_server
+  exit 0
+  ;;
+--list)
+  list_only=1
+  shift
+  ;;
+esac
+[ $# -gt 0 ] || { echo "usage: $0 [--list] GROUP... | --demo-server" >&2; exit 2; }
+
+for group in "$@"; do
+  group_packages "$group" >/dev/null || exit 2
+done
+wanted=()
+for group in "$@"; do
+  if [ "$group" = wine32 ] && ! may_add_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "deps: skipping 32-bit Wine: it needs the i386 architecture, which only CI (CI=true)" \
+      "or LARKSPAN_ADD_I386=1 adds" >&2
+    continue
+  fi
+  read -r -a packages <<<"$(group_packages "$group" | tr '\n' ' ')"
+  wanted+=("${packages[@]}")
+done
+if [ $list_only = 1 ]; then
+  printf '%s\n' "${wanted[@]}" | awk '!seen[$0]++'
+  exit 0
+fi
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+for p in "${wanted[@]}"; do
+  installed "$p" || [[ " ${missing[*]} " == *" $p "* ]] || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#sudo[@]} -gt 0 ] && ! command -v sudo >/dev/null; then
+  echo "deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  echo "      Run this as root, or install sudo, or install them yourself with apt-get." >&2
+  exit 1
+fi
+
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "deps: adding the i386 architecture for 32-bit Wine"
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
+
+echo "deps: installing ${#missing[@]} packages for $*: ${missing[*]}"
+echo "deps: updating the package lists"
+"${sudo[@]}" apt-get update -q || { echo "deps: apt-get update failed; see above" >&2; exit 1; }
+# Without recommends: the groups name everything they need, and a
+# recommended sound server or desktop piece would be more than asked for.
+if ! "${sudo[@]}" "${apt_env[@]}" apt-get install -y -q --no-remove --no-install-recommends \
+  -o Dpkg::Use-Pty=0 "${missing[@]}"; then
+  explain_refusal "${missing[@]}"
+  exit 1
+fi
+echo "deps: installed ${#missing[@]} packages"

@@ -5,6 +5,9 @@
 # build-fuzz-<kind>; JOBS sets how many processes run side by side.
 # Prints the seeds run and the failures; a failing seed replays alone with
 #   LARKSPAN_SEED=<n> <build>/tests/larkspan_tests --gtest_filter='Shard/*'
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

@@ -7,6 +7,9 @@
 #
 #   compare.sh                    build outputs from build-win/ and build/
 #   compare.sh WINE.txt LINUX.txt compare two saved outputs only
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)

@@ -225,8 +225,10 @@ protected:
     {
         if (system("command -v pulseaudio >/dev/null 2>&1") != 0)
             GTEST_SKIP() << "pulseaudio is not installed";
-        char tmpl[] = "/tmp/larkspan-pulse-test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        const char *tmp = getenv("TMPDIR");
+        std::string tmpl =
+            std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/larkspan-pulse-test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
         dir_ = tmpl;
         StartDaemon();
     }

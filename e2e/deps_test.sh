@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# scripts/deps.sh against a fake apt-get, dpkg and dpkg-query: what each
+# group installs, that apt-get never may remove a package, what a refusal
+# says, that the PulseAudio daemon is never asked for beside PipeWire's
+# PulseAudio service, and that only CI adds the i386 architecture.
+
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+deps=$here/../scripts/deps.sh
+source "$here/lib.sh"
+
+# The fakes log their arguments to $FAKE_LOG. Installed packages are in
+# $FAKE_INSTALLED; `apt-get install -s P` lists $FAKE_REMOVES (P:removed ...)
+# as removals; a real install fails when FAKE_REFUSE is set.
+fakes=$E2E_DIR/bin
+mkdir -p "$fakes"
+cat >"$fakes/dpkg-query" <<'FAKE'
+#!/bin/bash
+for p in $FAKE_INSTALLED; do [ "$p" = "${@: -1}" ] && { echo "install ok installed"; exit 0; }; done
+exit 1
+FAKE
+cat >"$fakes/dpkg" <<'FAKE'
+#!/bin/bash
+echo "dpkg $*" >>"$FAKE_LOG"
+[ "$1" = --print-foreign-architectures ] && echo "${FAKE_ARCHS:-}"
+exit 0
+FAKE
+cat >"$fakes/apt-get" <<'FAKE'
+#!/bin/bash
+echo "apt-get $*" >>"$FAKE_LOG"
+if [[ " $* " == *" -s "* ]]; then
+    for pair in ${FAKE_REMOVES:-}; do [ "${pair%%:*}" = "${@: -1}" ] && echo "Remv ${pair#*:} [1.0]"; done
+    exit 0
+fi
+if [ "$1" = install ] && [ -n "${FAKE_REFUSE:-}" ]; then
+    echo "E: Packages need to be removed but remove is disabled." >&2
+    exit 100
+fi
+exit 0
+FAKE
+chmod +x "$fakes"/*
+export FAKE_LOG=$E2E_DIR/log
+
+run() {  # installed-packages deps-args...; sets OUT, STATUS and INSTALLS (the packages apt-get install got)
+    export FAKE_INSTALLED=$1
+    shift
+    : >"$FAKE_LOG"
+    OUT=$(PATH="$fakes:$PATH" bash "$deps" "$@" 2>&1)
+    STATUS=$?
+    INSTALLS=" $(grep '^apt-get install' "$FAKE_LOG" | grep -v ' -s ' | tr ' ' '\n' | grep -v '^-' | grep -v '^apt-get$\|^install$\|^Dpkg' | tr '\n' ' ')"
+}
+has() {  # package...: apt-get install got every one of them
+    local p
+    for p in "$@"; do [[ "$INSTALLS" == *" $p "* ]] || return 1; done
+}
+hasnt() { ! has "$1"; }
+
+echo "Nothing missing"
+run "$(bash "$deps" --list build run | tr '\n' ' ')" build run
+e2e_check "no apt-get at all" test ! -s "$FAKE_LOG" -a "$STATUS" -eq 0
+
+echo "A desktop: scripts/run.sh's groups"
+run "" build run
+e2e_check "installs the compiler, Qt and libpulse" has g++ cmake qt6-base-dev libpulse-dev
+e2e_check "and Qt's X11 and Wayland plugins" has qt6-qpa-plugins qt6-wayland
+for p in pulseaudio pipewire xvfb wine wine64 valgrind libgtest-dev lintian; do
+    e2e_check "no $p" hasnt $p
+done
+e2e_check "every install runs with --no-remove" \
+    test "$(grep -c '^apt-get install' "$FAKE_LOG")" -eq "$(grep -c '^apt-get install.* --no-remove' "$FAKE_LOG")"
+e2e_check "apt's own output shows (no -qq)" test "$(grep -c '^apt-get .*-qq' "$FAKE_LOG")" -eq 0
+
+echo "The sound server the tests and the demo get"
+run "" test demo
+e2e_check "bare machine: the PulseAudio daemon" has pulseaudio
+run "pipewire-pulse" test
+e2e_check "beside pipewire-pulse: PipeWire's stack" has pipewire wireplumber dbus-daemon
+e2e_check "and not the PulseAudio daemon" hasnt pulseaudio
+run "pipewire-audio" test demo
+e2e_check "beside pipewire-audio: not the PulseAudio daemon" hasnt pulseaudio
+run "pipewire" demo
+e2e_check "demo where PipeWire is installed: PipeWire's PulseAudio service" has pipewire-pulse wireplumber
+e2e_check "and not the PulseAudio daemon" hasnt pulseaudio
+
+echo "apt refuses"
+FAKE_REFUSE=1 FAKE_REMOVES="pulseaudio:pipewire-audio" run "" test
+e2e_check "fails" test "$STATUS" -ne 0
+e2e_check "names the package and what it would remove" grep -q "installing pulseaudio would remove: pipewire-audio" <<<"$OUT"
+e2e_check "and says that nothing was removed" grep -q "nothing was installed or removed" <<<"$OUT"
+
+echo "32-bit Wine"
+CI= LARKSPAN_ADD_I386= run "" wine32
+e2e_check "outside CI: skipped with a line that says so" grep -q "skipping 32-bit Wine" <<<"$OUT"
+e2e_check "and no architecture added" test "$(grep -c -- '--add-architecture' "$FAKE_LOG")" -eq 0
+CI=true run "" wine32
+e2e_check "in CI: the i386 architecture added" grep -q -- '--add-architecture i386' "$FAKE_LOG"
+e2e_check "and wine32:i386 installed" has wine32:i386
+
+[ $E2E_FAILS -eq 0 ] && echo "deps: all passed" || echo "deps: $E2E_FAILS failed"
+exit $((E2E_FAILS > 0))

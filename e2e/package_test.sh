@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The downloads that scripts/package.sh makes: the .deb passes
+# desktop-file-validate, appstreamcli validate and lintian (an error from
+# any fails), its dependencies come from dpkg-shlibdeps, and it holds what
+# puts the program on the menu; the Windows zip holds both executables,
+# each with its icon and version information, and the README.
+
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+source "$here/lib.sh"
+
+bash "$root/scripts/package.sh" >"$E2E_DIR/package.log" 2>&1 || { cat "$E2E_DIR/package.log"; echo "package: scripts/package.sh failed"; exit 1; }
+tail -2 "$E2E_DIR/package.log"
+deb=$(ls "$root"/dist/larkspan_*.deb)
+zip=$root/dist/larkspan-1.0-windows.zip
+
+echo "The .deb"
+tree=$E2E_DIR/deb
+dpkg-deb -x "$deb" "$tree"
+desktop=$tree/usr/share/applications/org.example.Larkspan.desktop
+metainfo=$tree/usr/share/metainfo/org.example.Larkspan.metainfo.xml
+entry() { sed -n "s/^$1=//p" "$desktop"; }
+for f in usr/bin/larkspan usr/share/man/man1/larkspan.1.gz usr/share/doc/larkspan/copyright \
+    usr/share/doc/larkspan/changelog.gz; do
+    e2e_check "holds /$f" test -f "$tree/$f"
+done
+e2e_check "desktop entry passes desktop-file-validate" desktop-file-validate "$desktop"
+e2e_check "desktop entry is in AudioVideo;Audio;" test "$(entry Categories)" = "AudioVideo;Audio;"
+e2e_check "desktop entry starts the installed program" test -x "$tree/usr/bin/$(entry Exec)"
+e2e_check "its icon is there as SVG and as a 48x48 PNG" \
+    test -f "$tree/usr/share/icons/hicolor/scalable/apps/$(entry Icon).svg" \
+    -a -f "$tree/usr/share/icons/hicolor/48x48/apps/$(entry Icon).png"
+e2e_check "metainfo passes appstreamcli validate" appstreamcli validate --no-net "$metainfo"
+e2e_check "metainfo launches the desktop entry" grep -q ">$(basename "$desktop")</launchable>" "$metainfo"
+e2e_check "metainfo has release 1.0" grep -q '<release version="1.0"' "$metainfo"
+e2e_check "metainfo has a screenshot" grep -q '<screenshot type="default">' "$metainfo"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "  Depends: $depends"
+# The libraries the binary links, each as dpkg-shlibdeps names its package.
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libpulse0 libc6; do
+    e2e_check "depends on $lib" grep -q "\b$lib (>=" <<<"$depends"
+done
+lintian --fail-on error "$deb" >"$E2E_DIR/lintian.txt" 2>&1
+status=$?
+grep -v '^running with root privileges' "$E2E_DIR/lintian.txt" | sed 's/^/  lintian: /'
+e2e_check "lintian reports no error" test $status -eq 0
+
+echo "The Windows zip"
+unzip -q -d "$E2E_DIR/zip" "$zip"
+e2e_check "holds larkspan.exe, larkspan-x86.exe, README.txt and LICENSE.txt" \
+    test "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE.txt README.txt larkspan-x86.exe larkspan.exe "
+e2e_check "larkspan.exe is x86-64" grep -q 'PE32+ executable (GUI) x86-64' <(file "$E2E_DIR/zip/larkspan.exe")
+e2e_check "larkspan-x86.exe is 32-bit x86" grep -q 'PE32 executable (GUI) Intel 80386' <(file "$E2E_DIR/zip/larkspan-x86.exe")
+for exe in larkspan.exe:x86_64 larkspan-x86.exe:i686; do
+    name=${exe%%:*}
+    "${exe#*:}-w64-mingw32-windres" -i "$E2E_DIR/zip/$name" -O rc -o "$E2E_DIR/$name.rc" 2>/dev/null
+    e2e_check "$name has an icon" grep -q '^/\* Type: group icon' "$E2E_DIR/$name.rc"
+    e2e_check "$name has product name, version 1.0 and a description" \
+        test "$(grep -c '"ProductName", "Larkspan"\|"ProductVersion", "1.0"\|"FileVersion", "1.0"\|"FileDescription", "..*"' \
+            "$E2E_DIR/$name.rc")" -eq 4
+done
+e2e_check "README.txt has Windows line ends" grep -q $'\r$' "$E2E_DIR/zip/README.txt"
+
+[ $E2E_FAILS -eq 0 ] && echo "package: all passed" || echo "package: $E2E_FAILS failed"
+exit $((E2E_FAILS > 0))

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The 32-bit Windows build (build-win32/larkspan.exe, i686, whose WAVEHDR
+# is the 32-byte header) through the same Wine end-to-end test as the
+# 64-bit one. Needs 32-bit Wine (wine32:i386), which scripts/deps.sh
+# installs only in CI or when asked: without it, says so and skips.
+
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "${LARKSPAN_WITH_WINE:-1}" = 0 ]; then echo "wine e2e (x86): skipped, LARKSPAN_WITH_WINE=0"; exit 0; fi
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    echo "wine e2e (x86): skipped, 32-bit Wine (wine32:i386) is not installed; it needs the i386"
+    echo "architecture, which scripts/deps.sh adds in CI (CI=true) or with LARKSPAN_ADD_I386=1"
+    exit 0
+fi
+LARKSPAN_EXE=${LARKSPAN_EXE_X86:-$here/../build-win32/larkspan.exe} exec bash "$here/wine_test.sh"
