@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include <windows.h>
 
@@ -16,9 +17,70 @@ bool IsDialogWindow(HWND hwnd);
 
 namespace {
 
+// A row that FillRect wrote over, as it was when the surface was lent.
+struct SavedRow {
+    LONG y, left, right;
+    size_t offset;  // into DeviceContext::savedPixels
+};
+
+// Rows kept per device context: a band of silence cleared and drawn again
+// rewrites one row, a moving trace more than this many.
+constexpr size_t kMaxSavedRows = 8;
+
 struct DeviceContext {
     HWND hwnd;
     Surface surface;
+    // What has changed, so the window system repaints only that.
+    LONG left, top, right, bottom;
+    // Rows cleared and perhaps drawn again as they were: whether they
+    // changed is found by comparing them when the surface is given back.
+    std::vector<SavedRow> savedRows;
+    std::vector<uint32_t> savedPixels;
+    LONG savedTop = 0, savedBottom = 0;  // the saved rows lie in [savedTop, savedBottom)
+
+    void Changed(LONG l, LONG t, LONG r, LONG b)
+    {
+        left = std::min(left, l);
+        top = std::min(top, t);
+        right = std::max(right, r);
+        bottom = std::max(bottom, b);
+    }
+
+    bool Saved(LONG x, LONG y) const
+    {
+        if (y < savedTop || y >= savedBottom)
+            return false;
+        for (const SavedRow &row : savedRows)
+            if (row.y == y && x >= row.left && x < row.right)
+                return true;
+        return false;
+    }
+
+    // Keeps a row about to be written over, if there is room; false if not.
+    bool Save(LONG y, LONG l, LONG r)
+    {
+        if (savedRows.size() == kMaxSavedRows)
+            return false;
+        for (const SavedRow &row : savedRows)
+            if (row.y == y && l < row.right && r > row.left)
+                return false;  // partly written already: not as it was
+        const uint32_t *pixels = surface.pixels + (size_t)y * surface.stride;
+        savedTop = savedRows.empty() ? y : std::min(savedTop, y);
+        savedBottom = savedRows.empty() ? y + 1 : std::max(savedBottom, y + 1);
+        savedRows.push_back({y, l, r, savedPixels.size()});
+        savedPixels.insert(savedPixels.end(), pixels + l, pixels + r);
+        return true;
+    }
+
+    // Saved rows that drawing did not bring back to what they were.
+    void CompareSaved()
+    {
+        for (const SavedRow &row : savedRows) {
+            const uint32_t *now = surface.pixels + (size_t)row.y * surface.stride + row.left;
+            if (memcmp(now, &savedPixels[row.offset], (row.right - row.left) * sizeof(uint32_t)) != 0)
+                Changed(row.left, row.y, row.right, row.y + 1);
+        }
+    }
 };
 
 std::map<uintptr_t, DeviceContext> contexts;
@@ -36,9 +98,9 @@ DeviceContext *Context(HDC hdc)
     return it == contexts.end() ? nullptr : &it->second;
 }
 
-uint32_t ToPixel(COLORREF color)
+uint32_t ToPixel(const Surface &surface, COLORREF color)
 {
-    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
+    return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color) | surface.fixedBits;
 }
 
 }  // namespace
@@ -80,7 +142,8 @@ HDC WINAPI GetDC(HWND hWnd)
     if (!IsDialogWindow(hWnd) || !Window().BeginDrawing(&surface))
         return nullptr;
     uintptr_t handle = NewHandle();
-    contexts[handle] = {hWnd, surface};
+    // Nothing drawn yet: an empty rectangle at the far corner.
+    contexts[handle] = {hWnd, surface, surface.width, surface.height, 0, 0, {}, {}};
     return (HDC)handle;
 }
 
@@ -89,8 +152,12 @@ int WINAPI ReleaseDC(HWND hWnd, HDC hDC)
     DeviceContext *dc = Context(hDC);
     if (!dc || dc->hwnd != hWnd)
         return 0;
+    dc->CompareSaved();
+    SurfaceRect changed;
+    if (dc->left < dc->right && dc->top < dc->bottom)
+        changed = {dc->left, dc->top, dc->right - dc->left, dc->bottom - dc->top};
     contexts.erase((uintptr_t)hDC);
-    Window().EndDrawing();
+    Window().EndDrawing(changed);
     return 1;
 }
 
@@ -118,11 +185,22 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
     LONG bottom = lprc->bottom > s.height ? s.height : lprc->bottom;
     if (left >= right || top >= bottom)
         return 1;
-    // One row by hand, the others copied from it.
-    uint32_t *first = s.pixels + (size_t)top * s.stride + left;
-    std::fill(first, first + (right - left), ToPixel(brush->second));
-    for (LONG y = top + 1; y < bottom; y++)
-        memcpy(s.pixels + (size_t)y * s.stride + left, first, (right - left) * sizeof(uint32_t));
+    // A row of the colour, copied to every row that does not hold it yet.
+    // Rows that do are left alone: a band cleared again and again changes
+    // only where its dots were, and only that is repainted. A row written
+    // over is kept, while there is room, to see at the end whether the
+    // dots came back where they were (silence does, and needs no repaint).
+    const size_t bytes = (right - left) * sizeof(uint32_t);
+    static std::vector<uint32_t> model;
+    model.assign(right - left, ToPixel(s, brush->second));
+    for (LONG y = top; y < bottom; y++) {
+        uint32_t *row = s.pixels + (size_t)y * s.stride + left;
+        if (memcmp(row, model.data(), bytes) != 0) {
+            if (!dc->Save(y, left, right))
+                dc->Changed(left, y, right, y + 1);
+            memcpy(row, model.data(), bytes);
+        }
+    }
     return 1;
 }
 
@@ -131,6 +209,11 @@ COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color)
     DeviceContext *dc = Context(hdc);
     if (!dc || x < 0 || y < 0 || x >= dc->surface.width || y >= dc->surface.height)
         return CLR_INVALID;
-    dc->surface.pixels[(size_t)y * dc->surface.stride + x] = ToPixel(color);
+    uint32_t &pixel = dc->surface.pixels[(size_t)y * dc->surface.stride + x];
+    const uint32_t value = ToPixel(dc->surface, color);
+    // A pixel of a saved row is compared at the end, with the whole row.
+    if (pixel != value && !dc->Saved(x, y))
+        dc->Changed(x, y, x + 1, y + 1);
+    pixel = value;
     return color & 0xFFFFFF;
 }

@@ -2,6 +2,10 @@
 // layer, then the program's own WinMain.
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
 
 #include <QApplication>
 
@@ -17,6 +21,52 @@ bool Set(const char *name)
 {
     const char *value = getenv(name);
     return value != nullptr && value[0] != '\0';
+}
+
+std::string Describe(const char *name)
+{
+    return Set(name) ? std::string(name) + "=" + getenv(name) : std::string(name) + " not set";
+}
+
+// What Qt says while it opens the display, held back: when no display
+// can be opened, Qt ends with a fatal message of many lines and abort().
+struct HeldMessage {
+    QtMsgType type;
+    const char *category;  // Qt's logging categories are static strings
+    QString text;
+};
+std::vector<HeldMessage> held;
+
+// Why no display opened, in a few words.
+std::string Reason()
+{
+    for (const HeldMessage &message : held) {
+        if (message.text.contains(QLatin1String("find the Qt platform plugin \"wayland\""))) {
+            return "Qt's Wayland plugin is not installed (Debian: qt6-wayland)";
+        }
+    }
+    return held.empty() ? "Qt could not start" : held.front().text.toStdString();
+}
+
+void HoldBack(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtFatalMsg) {
+        fprintf(stderr, "larkspan: no display could be opened (%s, %s): %s\n",
+                Describe("WAYLAND_DISPLAY").c_str(), Describe("DISPLAY").c_str(), Reason().c_str());
+        _exit(1);  // not exit(): Qt is half started, and its cleanup would crash
+    }
+    held.push_back({type, context.category, text});
+}
+
+// Says what was held back, as Qt would have: one display not opening
+// (the Wayland plugin missing) is worth knowing when another one opened.
+void SayHeldBack()
+{
+    for (const HeldMessage &message : held) {
+        qt_message_output(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category),
+                          message.text);
+    }
+    held.clear();
 }
 
 }  // namespace
@@ -35,7 +85,13 @@ int main(int argc, char **argv)
     char programName[] = "larkspan";
     char *qtArgv[] = {argc > 0 ? argv[0] : programName, nullptr};
     int qtArgc = 1;
+    const QtMessageHandler qtHandler = qInstallMessageHandler(HoldBack);
     QApplication application(qtArgc, qtArgv);
+    qInstallMessageHandler(qtHandler);
+    SayHeldBack();
+    // On Wayland the window's app id, by which a desktop finds the program's
+    // desktop entry, org.example.Larkspan.desktop, for its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Larkspan"));
 
     port::QtWindowBackend window;
     port::PulseAudioBackend audio;

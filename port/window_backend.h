@@ -22,13 +22,24 @@ protected:
     ~DialogInput() = default;
 };
 
-// Pixels of the dialog's client area, 0x00RRGGBB, row by row, `stride`
-// pixels apart. They lie beneath the controls: the controls stay visible.
+// Pixels of the dialog's client area, row by row, `stride` pixels apart.
+// They lie beneath the controls: the controls stay visible.
 struct Surface {
     uint32_t *pixels = nullptr;
     int width = 0;
     int height = 0;
     int stride = 0;
+    // A pixel is the colour as 0x00RRGGBB with these bits set: what the
+    // window system needs besides the colour (Qt: an opaque alpha byte).
+    uint32_t fixedBits = 0;
+};
+
+// Part of a Surface, in its pixels; empty when width or height is 0.
+struct SurfaceRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
 };
 
 class WindowBackend {
@@ -53,12 +64,13 @@ public:
     virtual bool MessageBoxOpen() = 0;
     virtual void Beep(unsigned type) = 0;
 
-    // The dialog's client area, in pixels.
+    // The dialog's client area, in the pixels of its Surface.
     virtual void ClientSize(int *width, int *height) = 0;
     // Lends the client area's pixels for drawing outside any paint cycle;
-    // EndDrawing puts what was drawn on the screen promptly.
+    // EndDrawing puts what was drawn on the screen promptly. `changed`
+    // holds every pixel written since BeginDrawing.
     virtual bool BeginDrawing(Surface *surface) = 0;
-    virtual void EndDrawing() = 0;
+    virtual void EndDrawing(const SurfaceRect &changed) = 0;
 
     // Blocks until something may have happened: input (reported through
     // DialogInput), a closed message box, or a Wake() from any thread.

@@ -38,13 +38,16 @@ demo_server() {
 group_packages() {  # group
   case "$1" in
   build) echo cmake g++ make pkg-config qt6-base-dev libpulse-dev ;;
-  run) echo qt6-qpa-plugins qt6-wayland fonts-dejavu-core ;;
+  # The dialog's font (DejaVu Sans Condensed, from -extra) and its fallback.
+  run) echo qt6-qpa-plugins qt6-wayland fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 ;;
   demo)
     echo xvfb xdotool x11-utils imagemagick sox pulseaudio-utils python3 procps
     if [ "$(demo_server)" = pipewire ]; then echo "${pipewire_packages[@]}"; else echo pulseaudio; fi
     ;;
   test)
     echo clang-format libgtest-dev libgmock-dev libbenchmark-dev valgrind git xclip x11-apps
+    # Wayland and screen-reader tests: a compositor, a session bus, AT-SPI from python.
+    echo weston dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-gi
     # The tests' private servers: never the PulseAudio daemon beside PipeWire's.
     if pipewire_desktop; then echo "${pipewire_packages[@]}"; else echo pulseaudio; fi
     ;;

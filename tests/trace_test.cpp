@@ -1,6 +1,7 @@
 // The waveform trace, drawn on the simulated dialog's pixels.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "../port/gdi.h"
@@ -18,10 +19,16 @@ public:
 
     void Draw(int width, int height, const std::vector<BYTE> &samples, int count)
     {
+        DrawWith(width, height, [&samples, count](HWND hwnd) { DrawWaveform(hwnd, samples.data(), count); });
+    }
+
+    // Runs `draw` on the dialog, on the program's thread.
+    void DrawWith(int width, int height, std::function<void(HWND)> draw)
+    {
         run.window.SetClientSize(width, height, kBackground);
         current = this;
-        run.At(Ms(10), [this, &samples, count] {
-            DrawWaveform(hwnd, samples.data(), count);
+        run.At(Ms(10), [this, draw] {
+            draw(hwnd);
             EndDialog(hwnd, 0);
         });
         DialogBoxParamA((HINSTANCE)1, "Record", nullptr, Proc, 0);
@@ -60,6 +67,84 @@ TEST(Trace, SilenceIsOneGreenRowAcrossABlackBand)
     EXPECT_EQ(probe.GreenIn(0, 353, 0, 256), 353);
     EXPECT_EQ(probe.run.window.drawings, 1);
     EXPECT_FALSE(probe.run.window.drawing);  // the surface was given back
+}
+
+// The window system repaints only what the drawing layer says it changed.
+TEST(Trace, DrawingReportsWhatItChanged)
+{
+    TraceProbe probe;
+    probe.Draw(353, 240, std::vector<BYTE>(2048, 0x80), 2048);
+    const port::SurfaceRect whole = probe.run.window.lastChanged;
+    EXPECT_EQ(whole.x, 0);
+    EXPECT_EQ(whole.y, 0);
+    EXPECT_EQ(whole.width, 353);
+    EXPECT_EQ(whole.height, 240);  // the band, cut to the client area
+
+    // Dots and fills anywhere, some outside the client area.
+    TraceProbe dots;
+    dots.DrawWith(353, 300, [](HWND hwnd) {
+        HDC dc = GetDC(hwnd);
+        SetPixel(dc, 300, 280, RGB(0, 255, 0));
+        SetPixel(dc, 400, 10, RGB(0, 255, 0));  // outside: not drawn
+        HBRUSH brush = CreateSolidBrush(RGB(0, 0, 0));
+        RECT fill = {20, 270, 40, 290};
+        FillRect(dc, &fill, brush);
+        RECT outside = {-10, 350, 30, 400};
+        FillRect(dc, &outside, brush);
+        DeleteObject(brush);
+        ReleaseDC(hwnd, dc);
+    });
+    const port::SurfaceRect changed = dots.run.window.lastChanged;
+    EXPECT_EQ(changed.x, 20);
+    EXPECT_EQ(changed.y, 270);
+    EXPECT_EQ(changed.width, 281);
+    EXPECT_EQ(changed.height, 20);
+    EXPECT_EQ(dots.GreenIn(0, 353, 0, 300), 1);
+
+    // The band cleared and drawn again: what changed is what differs from
+    // before. Silence on silence changes nothing; one dot moved up, one pixel.
+    TraceProbe again;
+    const std::vector<BYTE> silence(2048, 0x80);
+    std::vector<BYTE> moved = silence;
+    moved[1000] = 10;
+    const int column = (int)(1000 * (353.0f / 2048));
+    port::SurfaceRect second, third;
+    again.DrawWith(353, 300, [&](HWND hwnd) {
+        DrawWaveform(hwnd, silence.data(), 2048);
+        DrawWaveform(hwnd, silence.data(), 2048);
+        second = again.run.window.lastChanged;
+        DrawWaveform(hwnd, moved.data(), 2048);
+        third = again.run.window.lastChanged;
+    });
+    EXPECT_EQ(second.width * second.height, 0);
+    EXPECT_EQ(third.x, column);
+    EXPECT_EQ(third.y, 10);
+    EXPECT_EQ(third.width, 1);
+    EXPECT_EQ(third.height, 1);
+    EXPECT_EQ(again.GreenIn(0, 353, 0, 256), 354);  // the column keeps its other dots on row 128
+
+    // More rows cleared than are kept: still every change reported.
+    std::vector<BYTE> ramp(2048);
+    for (int i = 0; i < 2048; i++)
+        ramp[i] = (BYTE)(i / 8);
+    port::SurfaceRect afterRamp;
+    TraceProbe many;
+    many.DrawWith(353, 300, [&](HWND hwnd) {
+        DrawWaveform(hwnd, ramp.data(), 2048);
+        DrawWaveform(hwnd, silence.data(), 2048);
+        afterRamp = many.run.window.lastChanged;
+    });
+    EXPECT_EQ(afterRamp.x, 0);
+    EXPECT_EQ(afterRamp.y, 0);
+    EXPECT_EQ(afterRamp.width, 353);
+    EXPECT_EQ(afterRamp.height, 256);
+    EXPECT_EQ(many.GreenIn(0, 353, 0, 256), 353);
+
+    // Nothing drawn: nothing to repaint.
+    TraceProbe none;
+    none.DrawWith(353, 300, [](HWND hwnd) { ReleaseDC(hwnd, GetDC(hwnd)); });
+    EXPECT_EQ(none.run.window.drawings, 1);
+    EXPECT_EQ(none.run.window.lastChanged.width * none.run.window.lastChanged.height, 0);
 }
 
 TEST(Trace, RampFallsFromTopLeftToBottomRight)

@@ -5,8 +5,6 @@
 
 #include <vector>
 
-#include <QMetaObject>
-
 #include "qt/dialog_units.h"
 #include "window_backend.h"
 
@@ -15,6 +13,8 @@ class QMessageBox;
 class QWidget;
 
 namespace port {
+
+class DialogSurface;
 
 class QtWindowBackend : public WindowBackend {
 public:
@@ -35,7 +35,7 @@ public:
 
     void ClientSize(int *width, int *height) override;
     bool BeginDrawing(Surface *surface) override;
-    void EndDrawing() override;
+    void EndDrawing(const SurfaceRect &changed) override;
 
     void WaitForEvents() override;
     void Wake() override;
@@ -47,8 +47,6 @@ public:
     BaseUnits DialogBaseUnits() const { return units_; }
 
 private:
-    class Dialog;
-    class KeyFilter;
     struct Control {
         int id;
         QWidget *widget;
@@ -57,16 +55,11 @@ private:
     QWidget *CreateControl(const DialogItem &item);
     bool Accepting() const;
     void ForwardKey(int vk, int modifiers);
-    void ForwardClick(int id);
-    void ForwardClose();
 
     QAbstractEventDispatcher *const dispatcher_;  // the main thread's, for Wake()
     DialogInput *input_ = nullptr;
-    Dialog *dialog_ = nullptr;  // owns the controls, the key filter and the message box
-    KeyFilter *keyFilter_ = nullptr;
-    std::vector<Control> controls_;  // in template order
-    std::vector<QMetaObject::Connection> clickConnections_;
-    int callbackDepth_ = 0;  // > 0 while the dialog manager runs inside a Qt event handler
+    DialogSurface *dialog_ = nullptr;  // owns the controls, the key filter and the message box
+    std::vector<Control> controls_;    // in template order
     QMessageBox *messageBox_ = nullptr;
     bool messageBoxOpen_ = false;
     BaseUnits units_;

@@ -65,7 +65,8 @@ public:
         return x >= 0 && y >= 0 && x < clientWidth && y < clientHeight ? pixels[(size_t)y * clientWidth + x]
                                                                        : ~0u;
     }
-    int drawings = 0;  // finished drawings
+    int drawings = 0;         // finished drawings
+    SurfaceRect lastChanged;  // what the last drawing said it changed
     bool drawing = false;
 
     // What to do when the program waits and nothing will ever happen;
@@ -97,10 +98,11 @@ public:
         *height = clientHeight;
     }
     bool BeginDrawing(Surface *surface) override;
-    void EndDrawing() override
+    void EndDrawing(const SurfaceRect &changed) override
     {
         drawing = false;
         drawings++;
+        lastChanged = changed;
     }
     void WaitForEvents() override;
     void Wake() override {}

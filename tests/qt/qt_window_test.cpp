@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
@@ -98,9 +100,15 @@ protected:
 
 TEST_F(QtDialogTest, GeometryIsTheTemplateInDialogUnits)
 {
-    EXPECT_EQ(dialog_->font().family(), QString::fromStdString(tmpl_->faceName));
+    // MS Sans Serif 8 pt's base units on Windows at 96 dpi, from a stand-in.
+    EXPECT_EQ(QFontInfo(dialog_->font()).family().toStdString(), "DejaVu Sans Condensed");
     EXPECT_EQ(dialog_->font().pointSize(), tmpl_->pointSize);
     EXPECT_EQ(record_->font(), dialog_->font());
+    EXPECT_EQ(backend_.DialogBaseUnits().x, 6);
+    EXPECT_EQ(backend_.DialogBaseUnits().y, 13);
+    // 235 x 160 dialog units; 235 * 6 / 4 = 352.5 rounds up, as MulDiv does.
+    EXPECT_EQ(dialog_->width(), 353);
+    EXPECT_EQ(dialog_->height(), 260);
 
     const QFontMetrics metrics(dialog_->font());
     const BaseUnits units = backend_.DialogBaseUnits();
@@ -130,6 +138,35 @@ TEST_F(QtDialogTest, GeometryIsTheTemplateInDialogUnits)
     EXPECT_EQ(dialog_->size(), QSize(client.width() + 120, client.height() + 80));
     EXPECT_EQ(record_->geometry(), recordBefore);
     EXPECT_EQ(contact_->geometry(), contactBefore);
+}
+
+// Dark pixels of an image inside `area`.
+int Ink(const QImage &image, const QRect &area)
+{
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); y++) {
+        for (int x = area.left(); x <= area.right(); x++) {
+            ink += qGray(image.pixel(x, y)) < 128;
+        }
+    }
+    return ink;
+}
+
+TEST_F(QtDialogTest, ContactLineFitsItsBox)
+{
+    const QRect inside = contact_->contentsRect();  // within the sunken frame
+    const QImage inBox = contact_->grab().toImage();
+    // The same label with room to spare below: all of its text, unclipped.
+    const QSize box = contact_->size();
+    contact_->resize(box.width(), box.height() * 3);
+    const QImage roomy = contact_->grab().toImage();
+    contact_->resize(box);
+
+    const int text =
+        Ink(roomy, QRect(inside.left(), inside.top(), inside.width(), roomy.height() - inside.top() - 1));
+    EXPECT_GT(text, 100);
+    EXPECT_EQ(Ink(inBox, inside), text) << "text cut off by the box";
+    EXPECT_EQ(Ink(roomy, inside), text) << "text below the box";
 }
 
 TEST_F(QtDialogTest, WindowAndControlsFollowTheirStyles)
@@ -311,6 +348,51 @@ TEST_F(QtDialogTest, MouseClicksAndTheCloseBox)
     EXPECT_TRUE(dialog_->isVisible());
 }
 
+TEST_F(QtDialogTest, ScreenReadersSeeTheDialogAndItsButtons)
+{
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(dialog_);
+    QAccessibleInterface *record = QAccessible::queryAccessibleInterface(record_);
+    QAccessibleInterface *stop = QAccessible::queryAccessibleInterface(stop_);
+    QAccessibleInterface *contact = QAccessible::queryAccessibleInterface(contact_);
+    ASSERT_TRUE(window && record && stop && contact);
+    EXPECT_EQ(window->role(), QAccessible::Dialog);
+    EXPECT_EQ(window->text(QAccessible::Name).toStdString(), tmpl_->caption);
+    EXPECT_EQ(window->childCount(), 3);
+    EXPECT_EQ(record->role(), QAccessible::Button);
+    EXPECT_EQ(record->text(QAccessible::Name), "Record");
+    EXPECT_EQ(stop->text(QAccessible::Name), "Stop");
+    EXPECT_EQ(contact->role(), QAccessible::StaticText);
+    EXPECT_EQ(contact->text(QAccessible::Name).toStdString(), tmpl_->items[2].text);
+    EXPECT_FALSE(contact->state().focusable);
+
+    // Both buttons are tab stops, whether enabled or not, and the one the
+    // dialog manager focuses says so.
+    backend_.SetFocusControl(IDC_RECORD);
+    EXPECT_TRUE(record->state().focusable);
+    EXPECT_TRUE(record->state().focused);
+    EXPECT_FALSE(record->state().disabled);
+    EXPECT_TRUE(stop->state().focusable);
+    EXPECT_FALSE(stop->state().focused);
+    EXPECT_TRUE(stop->state().disabled);
+
+    // "Press" is offered while a button is enabled, and clicks it.
+    QAccessibleActionInterface *recordActions = record->actionInterface();
+    QAccessibleActionInterface *stopActions = stop->actionInterface();
+    ASSERT_TRUE(recordActions && stopActions);
+    EXPECT_EQ(recordActions->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+    EXPECT_TRUE(stopActions->actionNames().isEmpty());
+    stopActions->doAction(QAccessibleActionInterface::pressAction());
+    recordActions->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !input_.clicks.empty(); }));
+    backend_.SetControlEnabled(IDC_RECORD, false);
+    backend_.SetControlEnabled(IDC_STOP, true);
+    EXPECT_TRUE(record->state().disabled);
+    EXPECT_FALSE(stop->state().disabled);
+    stopActions->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return input_.clicks.size() == 2; }));
+    EXPECT_EQ(input_.clicks, (std::vector<int>{IDC_RECORD, IDC_STOP}));
+}
+
 TEST_F(QtDialogTest, MessageBoxBlocksTheDialogUntilClosed)
 {
     backend_.OpenMessageBox("The sound input cannot be opened.", "Larkspan", MB_OK | MB_ICONEXCLAMATION);
@@ -343,14 +425,19 @@ TEST_F(QtDialogTest, MessageBoxBlocksTheDialogUntilClosed)
     EXPECT_EQ(input_.clicks, std::vector<int>{IDC_RECORD});
 }
 
-// Fills the whole client area with one colour.
-void Fill(const Surface &surface, uint32_t pixel)
+// Fills the whole client area with one colour, 0x00RRGGBB.
+void Fill(const Surface &surface, uint32_t color)
 {
     for (int y = 0; y < surface.height; y++) {
         for (int x = 0; x < surface.width; x++) {
-            surface.pixels[y * surface.stride + x] = pixel;
+            surface.pixels[y * surface.stride + x] = color | surface.fixedBits;
         }
     }
+}
+
+SurfaceRect Whole(const Surface &surface)
+{
+    return SurfaceRect{0, 0, surface.width, surface.height};
 }
 
 uint32_t Rgb(const QImage &image, int x, int y)
@@ -370,11 +457,11 @@ TEST_F(QtDialogTest, DrawingLiesBeneathTheControls)
     ASSERT_EQ(surface.height, height);
     ASSERT_GE(surface.stride, width);
     const uint32_t background = dialog_->palette().color(QPalette::Window).rgb() & 0xFFFFFF;
-    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1], background);
+    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1] & 0xFFFFFF, background);
     const uint32_t band = 0x123456;  // no style draws this
     Fill(surface, band);
-    surface.pixels[10 * surface.stride + 20] = 0x00FF00;
-    backend_.EndDrawing();
+    surface.pixels[10 * surface.stride + 20] = 0x00FF00 | surface.fixedBits;
+    backend_.EndDrawing(Whole(surface));
 
     const QImage shot = dialog_->grab().toImage();
     ASSERT_EQ(shot.size(), QSize(width, height));
@@ -405,7 +492,7 @@ TEST_F(QtDialogTest, ResizingKeepsTheDrawing)
     dialog_->resize(width + 40, height + 30);
     QCoreApplication::processEvents();
     Fill(surface, 0x00FF00);
-    backend_.EndDrawing();
+    backend_.EndDrawing(Whole(surface));
 
     int newWidth = 0, newHeight = 0;
     backend_.ClientSize(&newWidth, &newHeight);
@@ -414,10 +501,41 @@ TEST_F(QtDialogTest, ResizingKeepsTheDrawing)
     ASSERT_TRUE(backend_.BeginDrawing(&surface));
     EXPECT_EQ(surface.width, newWidth);
     EXPECT_EQ(surface.height, newHeight);
-    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1], 0x00FF00u);
-    EXPECT_EQ(surface.pixels[(newHeight - 1) * surface.stride + newWidth - 1],
+    EXPECT_EQ(surface.pixels[(height - 1) * surface.stride + width - 1] & 0xFFFFFF, 0x00FF00u);
+    EXPECT_EQ(surface.pixels[(newHeight - 1) * surface.stride + newWidth - 1] & 0xFFFFFF,
               dialog_->palette().color(QPalette::Window).rgb() & 0xFFFFFF);
-    backend_.EndDrawing();
+    backend_.EndDrawing(SurfaceRect{});
+}
+
+// What reached the screen, not a fresh rendering as grab() would make.
+QImage OnScreen(QWidget *window)
+{
+    return window->screen()->grabWindow(window->winId()).toImage();
+}
+
+TEST_F(QtDialogTest, OnlyWhatChangedIsRepaintedAndNothingIsLost)
+{
+    Surface surface;
+    ASSERT_TRUE(backend_.BeginDrawing(&surface));
+    Fill(surface, 0x000000);
+    backend_.EndDrawing(Whole(surface));
+    ASSERT_EQ(Rgb(OnScreen(dialog_), 20, 10), 0u);
+
+    // Lent twice at once: each borrower's change shows once both are done.
+    Surface outer, inner;
+    ASSERT_TRUE(backend_.BeginDrawing(&outer));
+    ASSERT_TRUE(backend_.BeginDrawing(&inner));
+    EXPECT_EQ(inner.pixels, outer.pixels);
+    inner.pixels[10 * inner.stride + 20] = 0x00FF00 | inner.fixedBits;
+    backend_.EndDrawing(SurfaceRect{20, 10, 1, 1});
+    outer.pixels[30 * outer.stride + 40] = 0x00FF00 | outer.fixedBits;
+    // Written but not reported: not repainted, so still black on the screen.
+    outer.pixels[50 * outer.stride + 60] = 0x00FF00 | outer.fixedBits;
+    backend_.EndDrawing(SurfaceRect{40, 30, 1, 1});
+    const QImage screen = OnScreen(dialog_);
+    EXPECT_EQ(Rgb(screen, 20, 10), 0x00FF00u);
+    EXPECT_EQ(Rgb(screen, 40, 30), 0x00FF00u);
+    EXPECT_EQ(Rgb(screen, 60, 50), 0u);
 }
 
 // A Wake() that is lost would leave WaitForEvents blocked for good: a

@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Finds the waveform band in a screenshot and measures it and its dots.
+
+    band.py PNG
+
+The band is the widest run of black and green (#00FF00) pixels in a row,
+from the first row that has it down as far as its left and right edge
+pixels stay black or green (the controls may cover its middle). Prints one
+line of figures, in device pixels:
+
+    band X Y WIDTH HEIGHT green N box X Y WIDTH HEIGHT
+
+where N counts the pure green pixels inside the band and the box bounds
+them, relative to the band's top-left corner (all zero when there are
+none). Exits 1 when the screenshot has no band."""
+import subprocess
+import sys
+
+BLACK, GREEN = b'\x00\x00\x00', b'\x00\xff\x00'
+
+
+def read_ppm(path):
+    data = subprocess.run(['convert', path, '-depth', '8', 'ppm:-'], check=True, capture_output=True).stdout
+    fields, offset = [], 0
+    while len(fields) < 4:  # P6 width height maxval, separated by whitespace
+        end = offset
+        while data[end:end + 1].isspace():
+            end += 1
+        start = end
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[start:end])
+        offset = end
+    width, height = int(fields[1]), int(fields[2])
+    pixels = data[offset + 1:]
+    return width, height, [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)]
+
+
+def in_band(row, x):
+    return row[3 * x:3 * x + 3] in (BLACK, GREEN)
+
+
+def longest_run(row, width):
+    best, start = (0, 0), None
+    for x in range(width + 1):
+        if x < width and in_band(row, x):
+            start = x if start is None else start
+        elif start is not None:
+            best = max(best, (x - start, -start))
+            start = None
+    return -best[1], best[0]
+
+
+def main():
+    width, height, rows = read_ppm(sys.argv[1])
+    runs = [longest_run(row, width) for row in rows]
+    widest = max(length for _, length in runs)
+    if widest < 64:
+        print('no band')
+        sys.exit(1)
+    top = next(y for y, (_, length) in enumerate(runs) if length == widest)
+    left = runs[top][0]
+    right = left + widest - 1
+    bottom = top
+    while bottom + 1 < height and in_band(rows[bottom + 1], left) and in_band(rows[bottom + 1], right):
+        bottom += 1
+    green, box = 0, None
+    for y in range(top, bottom + 1):
+        for x in range(left, right + 1):
+            if rows[y][3 * x:3 * x + 3] == GREEN:
+                green += 1
+                box = (x, y, x, y) if box is None else (min(box[0], x), min(box[1], y), max(box[2], x),
+                                                         max(box[3], y))
+    gx, gy, gw, gh = (box[0] - left, box[1] - top, box[2] - box[0] + 1, box[3] - box[1] + 1) if box else (0,) * 4
+    print('band %d %d %d %d green %d box %d %d %d %d' % (left, top, widest, bottom - top + 1, green, gx, gy, gw, gh))
+
+
+main()

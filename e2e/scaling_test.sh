@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The Linux build at the scale factors of today's displays (QT_SCALE_FACTOR
+# 1, 1.25, 1.5, 1.75, 2) under a virtual display: the client area's size,
+# the band and the trace of silence in whole device pixels, and the
+# contact line's two lines inside their box. Screenshots of the window.
+#
+# LARKSPAN_SHOTS_DIR=dir keeps copies of the screenshots there.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/desktop_lib.sh"
+desktop_session "$0" "$@"
+set -uo pipefail
+app=${LARKSPAN_APP:-$here/../build/larkspan}
+source "$here/lib.sh"
+source "$here/app_lib.sh"
+trap e2e_cleanup EXIT
+[ -x "$app" ] || { echo "no program at $app"; exit 1; }
+APP=$app
+
+e2e_display || exit 1
+e2e_sound_server || exit 1
+
+# The dialog is 235 x 160 dialog units of 6 x 13 pixels before scaling:
+# 353 x 260. The contact line's box is at 167, 218, 174 x 29.
+scaled() { python3 -c "import math, sys; print(math.$1(float(sys.argv[1]) * float(sys.argv[2])))" "$2" "$3"; }
+
+# Rows of the contact line's box holding its text (dark pixels), as
+# groups "first-last", and the box's rows as "top bottom".
+contact_text() {  # png factor
+    local x0 y0 x1 y1
+    x0=$(scaled ceil "$2" 167) y0=$(scaled ceil "$2" 218)
+    x1=$(scaled floor "$2" 341) y1=$(scaled floor "$2" 247)
+    # Inside the frame: one device pixel in from the box on every side.
+    convert "$1" -crop "$((x1 - x0 - 2))x$((y1 - y0 - 2))+$((x0 + 1))+$((y0 + 1))" +repage \
+        -colorspace gray -threshold 50% -negate -scale "1x$((y1 - y0 - 2))!" -depth 8 txt:- |
+        python3 -c '
+import re, sys
+ink = [int(m.group(1)) for m in (re.match(r"0,(\d+): \((\d+)", l) for l in sys.stdin) if m and int(m.group(2)) > 0]
+groups, start = [], None
+for y in ink:
+    if start is None or y != last + 1:
+        if start is not None:
+            groups.append((start, last))
+        start = y
+    last = y
+if start is not None:
+    groups.append((start, last))
+print(" ".join("%d-%d" % g for g in groups))'
+    echo "0 $((y1 - y0 - 3))"
+}
+
+for factor in 1 1.25 1.5 1.75 2; do
+    dot=$(python3 -c "import math; print(max(1, math.floor($factor + 1e-6)))")
+    echo "Scale $factor (a dot: $dot x $dot device pixels)"
+    export QT_SCALE_FACTOR=$factor
+    app_start "$E2E_DIR/app-$factor.log" || { E2E_FAILS=$((E2E_FAILS + 1)); continue; }
+    width=$(python3 -c "print(round(353 * $factor))") height=$(python3 -c "print(round(260 * $factor))")
+    echo "  client area: $WIDTH x $HEIGHT device pixels, $(((WIDTH + dot - 1) / dot)) x $(((HEIGHT + dot - 1) / dot)) pixels to the program"
+    e2e_check "client area 353 x 260 scaled: $width x $height" test "$WIDTH x $HEIGHT" = "$width x $height"
+    # Record's centre: 27, 145 dialog units.
+    app_click "$(scaled floor "$factor" 40)" "$(scaled floor "$factor" 235)"
+    sleep 1.5
+    shot=$E2E_DIR/scale-$factor.png
+    import -window "$APP_WIN" "$shot"
+    [ -n "${LARKSPAN_SHOTS_DIR:-}" ] && cp "$shot" "$LARKSPAN_SHOTS_DIR/"
+    figures=$(python3 "$here/band.py" "$shot")
+    echo "  $figures"
+    read -r _ _ _ band_width band_height _ _ _ green_box <<<"$figures"
+    e2e_check "the band: all of the width, 256 dots high" test "$band_width x $band_height" = "$width x $((256 * dot))"
+    e2e_check "silence: one row of dots on row 128, each $dot device pixels high" \
+        test "$green_box" = "0 $((128 * dot)) $width $dot"
+    { read -r lines; read -r box; } < <(contact_text "$shot" "$factor")
+    read -r first second _ <<<"$lines"
+    echo "  contact text rows ${lines:-none} in a box of rows ${box/ /-}"
+    e2e_check "the contact line: two lines of text" test -n "${second:-}" -a "$(wc -w <<<"$lines")" = 2
+    # Both lines have letters that reach down (p, g): cut off, the second is
+    # shorter by their tails; by one row it may be from where it falls
+    # between device pixels.
+    e2e_check "the second line as tall as the first, above the box's bottom" \
+        test $((${second#*-} - ${second%-*})) -ge $((${first#*-} - ${first%-*} - 1)) -a "${second#*-}" -lt "${box#* }"
+    app_close || true
+    e2e_check "the program exits with 0" test "$APP_STATUS" = 0
+done
+
+[ $E2E_FAILS -eq 0 ] && echo "scaling e2e: all passed" || echo "scaling e2e: $E2E_FAILS failed"
+exit $((E2E_FAILS > 0))

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The Linux build on Wayland: a headless weston, no X display at all. The
+# window shows, Record and Stop are pressed through AT-SPI (headless weston
+# has no input devices), the sound passes with the usual delay, the band is
+# drawn, the streams close on Stop; then again at scale 2. Without a
+# display Qt can open, the program says so in one line and exits with 1.
+#
+# LARKSPAN_SHOTS_DIR=dir keeps copies of the screenshots there.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/desktop_lib.sh"
+desktop_session "$0" "$@"
+set -uo pipefail
+app=${LARKSPAN_APP:-$here/../build/larkspan}
+source "$here/lib.sh"
+source "$here/app_lib.sh"
+trap e2e_cleanup EXIT
+[ -x "$app" ] || { echo "no program at $app"; exit 1; }
+APP_PID=
+
+e2e_sound_server || exit 1
+desktop_accessibility
+
+start() {  # log: the program on the Wayland display, found on the accessibility bus
+    "$app" >"$1" 2>&1 &
+    APP_PID=$!
+    E2E_PIDS+=("$APP_PID")
+    atspi wait larkspan Record enabled >/dev/null || { echo "no window:"; cat "$1"; return 1; }
+}
+
+# The band in a screenshot and its green dots: band.py's figures, as
+# BAND_WIDTH, BAND_HEIGHT, GREEN (pixels) and GREEN_BOX (x y width height).
+measure() {  # png
+    local figures
+    figures=$(python3 "$here/band.py" "$1")
+    echo "  $figures"
+    read -r _ _ _ BAND_WIDTH BAND_HEIGHT _ GREEN _ GREEN_BOX <<<"$figures"
+}
+keep() {  # png
+    [ -n "${LARKSPAN_SHOTS_DIR:-}" ] && cp "$1" "$LARKSPAN_SHOTS_DIR/" && echo "  kept $LARKSPAN_SHOTS_DIR/$(basename "$1")"
+    return 0
+}
+
+echo "On weston, scale 1"
+desktop_weston || exit 1
+start "$E2E_DIR/app.log" || exit 1
+# Qt's display plugins are libraries it loads: Wayland's, and not X's.
+e2e_check "on Qt's Wayland plugin, not X" bash -c "grep -q libqwayland /proc/$APP_PID/maps && ! grep -q libqxcb /proc/$APP_PID/maps"
+e2e_record_bus "$E2E_DIR/bus.raw" 7
+atspi press larkspan Record
+e2e_check "Record pressed: Stop enabled" atspi wait larkspan Stop enabled
+e2e_check "both streams open" app_wait_streams 3
+e2e_play_tone 0.5 2
+sleep 1.5
+desktop_screenshot "$E2E_DIR/wayland.png"
+e2e_check "a screenshot of the screen" test -s "$E2E_DIR/wayland.png"
+echo "  screenshot: $E2E_DIR/wayland.png"
+keep "$E2E_DIR/wayland.png"
+measure "$E2E_DIR/wayland.png"
+e2e_check "the band is drawn, 353 x 256 pixels" test "$BAND_WIDTH x $BAND_HEIGHT" = "353 x 256"
+e2e_check "the tone drawn as green dots off the middle row" test "${GREEN:-0}" -gt 400
+sleep 4
+delay=$(python3 "$here/delay.py" "$E2E_DIR/bus.raw")
+echo "  delay: $delay s"
+e2e_check "the tone came out 0.37 to 0.60 s later" \
+    python3 -c "import sys; d='$delay'; sys.exit(0 if d != 'none' and 0.37 <= float(d) <= 0.60 else 1)"
+atspi press larkspan Stop
+e2e_check "Stop pressed: Record enabled" atspi wait larkspan Record enabled
+e2e_check "Stop closes the streams" app_wait_streams 0
+kill "$APP_PID"
+wait "$APP_PID" 2>/dev/null
+kill "$WESTON_PID"
+wait "$WESTON_PID" 2>/dev/null
+
+echo "On weston, scale 2"
+desktop_weston --scale=2 || exit 1
+start "$E2E_DIR/app2.log" || exit 1
+atspi press larkspan Record
+e2e_check "Record pressed: Stop enabled" atspi wait larkspan Stop enabled
+sleep 1
+desktop_screenshot "$E2E_DIR/wayland-scale2.png"
+keep "$E2E_DIR/wayland-scale2.png"
+measure "$E2E_DIR/wayland-scale2.png"
+e2e_check "the band is 706 x 512 device pixels" test "$BAND_WIDTH x $BAND_HEIGHT" = "706 x 512"
+# Silence is one row of dots on row 128: two device rows, all of the width.
+e2e_check "silence: a line 706 x 2 device pixels at row 256" test "$GREEN_BOX" = "0 256 706 2"
+atspi press larkspan Stop
+e2e_check "the streams close" app_wait_streams 0
+kill "$APP_PID"
+wait "$APP_PID" 2>/dev/null
+
+echo "No display Qt can open"
+say=$(env -u DISPLAY WAYLAND_DISPLAY=wayland-nonexistent "$app" 2>&1)
+status=$?
+echo "  $say"
+e2e_check "a compositor that is not there: exit 1" test $status = 1
+e2e_check "and one line of the program's own" test "$(wc -l <<<"$say")" = 1 -a "${say#larkspan: }" != "$say"
+say=$(env -u DISPLAY QT_QPA_PLATFORM=wayland-missing "$app" 2>&1)
+status=$?
+echo "  $say"
+e2e_check "a display plugin that is not installed: exit 1, one line" \
+    test $status = 1 -a "$(wc -l <<<"$say")" = 1 -a "${say#larkspan: }" != "$say"
+
+[ $E2E_FAILS -eq 0 ] && echo "wayland e2e: all passed" || echo "wayland e2e: $E2E_FAILS failed"
+exit $((E2E_FAILS > 0))

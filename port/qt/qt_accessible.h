@@ -1,0 +1,19 @@
+// What assistive technology (a screen reader, through AT-SPI) is told about
+// the dialog and its push buttons.
+#pragma once
+
+class QWidget;
+
+namespace port {
+
+// Answers for the dialog's window and buttons from now on; call once the
+// QApplication exists, before the dialog is built.
+void InstallDialogAccessibility();
+
+// Marks the dialog's top-level window.
+void MarkDialogWindow(QWidget *dialog);
+// Marks a push button of the dialog; `tabStop`: the dialog manager can
+// give it the keyboard focus (WS_TABSTOP).
+void MarkDialogButton(QWidget *button, bool tabStop);
+
+}  // namespace port

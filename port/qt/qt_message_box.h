@@ -1,0 +1,16 @@
+// Message boxes on Qt, as MessageBoxA shows them: window-modal over the
+// dialog, the Win32 icon, one OK button, Ctrl+C copying their text.
+#pragma once
+
+#include <QString>
+
+class QMessageBox;
+class QWidget;
+
+namespace port {
+
+// A box owned by `owner` (deleted with it), not shown yet; `type` holds the
+// MB_ICON* bits.
+QMessageBox *CreateMessageBox(QWidget *owner, const QString &text, const QString &caption, unsigned type);
+
+}  // namespace port

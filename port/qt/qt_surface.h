@@ -1,0 +1,52 @@
+// The dialog's top-level window on Qt. Its client area is an image the
+// program draws on, painted beneath the controls.
+#pragma once
+
+#include <stdint.h>
+
+#include <functional>
+
+#include <QImage>
+#include <QWidget>
+
+#include "window_backend.h"
+
+namespace port {
+
+class DialogSurface : public QWidget {
+public:
+    DialogSurface() = default;
+
+    // Called for the close box instead of closing: the dialog procedure
+    // decides whether the window goes.
+    std::function<void()> onClose;
+
+    // The client area in the program's pixels, each a square of
+    // PixelScale() x PixelScale() device pixels.
+    QSize PixelSize() const;
+    int PixelScale() const;
+
+    // Lends the pixels; they stay put until the matching EndDrawing, even
+    // if the window is resized meanwhile.
+    void BeginDrawing(Surface *surface);
+    // Puts the changed pixels on the screen at once.
+    void EndDrawing(const SurfaceRect &changed);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // The image's rectangle under a rectangle of the widget, and back.
+    QRect ImageRect(const QRect &widgetRect) const;
+    QRectF WidgetRect(const QRect &imageRect) const;
+    void FitImage();
+
+    QImage image_;  // the program's pixels, in Qt's RGB32
+    int imageScale_ = 1;
+    int drawing_ = 0;  // borrowers of the pixels
+    QRect changed_;    // what they changed so far
+};
+
+}  // namespace port
