@@ -9,6 +9,7 @@
 #include "dialog_template.h"
 #include "message_queue.h"
 #include "platform.h"
+#include "sound_trace.h"
 
 namespace port {
 
@@ -188,8 +189,10 @@ void RunOnce(bool takeInput)
 {
     Message message;
     if (Queue().TakePosted(&message)) {
-        if (dialog.active && !dialog.ended && message.hwnd == dialog.hwnd)
+        if (dialog.active && !dialog.ended && message.hwnd == dialog.hwnd) {
+            TraceSound("deliver", message.message);
             Deliver(message.message, message.wParam, message.lParam);
+        }
         return;
     }
     InputEvent event;
