@@ -58,10 +58,11 @@ TEST(PassThrough, PlaysTheInputAfterTwoBlocksOfSilence)
 
 TEST(PassThrough, LateCaptureGivesThreeBlocksAndNeverHeapGarbage)
 {
-    // Capture reaches the program after playback's first block is done, so
+    // Capture reaches the program so late that the layer hands playback's
+    // first block back before it (it waits for capture 90 ms at most), so
     // the first refill comes from the hand-over block before any capture.
     ProgramRun run;
-    run.audio.captureLatency = 100;
+    run.audio.captureLatency = Ms(120);
     run.window.ClickAt(Ms(100), IDC_RECORD);
     run.window.ClickAt(Ms(4000), IDC_STOP);
     run.window.CloseAt(Ms(5000));
