@@ -17,7 +17,7 @@ app=$(bench_linux_app) || exit 1
 exe=$(bench_windows_exe) || exit 1
 bench_machine
 # The phase the pulse backend puts between capture and playback on purpose.
-lead=$(grep -o 'kPlaybackLead = [0-9]*' "$BENCH_ROOT/port/pulse/pulse_audio.cpp" | grep -o '[0-9]*$')
+lead=$(grep -o 'define LARKSPAN_PLAYBACK_LEAD_MS [0-9]*' "$BENCH_ROOT/port/pulse/tuning.h" | grep -o '[0-9]*$')
 note "$count clicks each; pulse backend playback lead: ${lead:-?} ms"
 e2e_display || exit 1
 e2e_sound_server || exit 1
