@@ -5,6 +5,8 @@
                                    left channel, the right one silent
   clicks.py analyze BUS.raw        the rig's recording (left: what went in,
                                    right: what came out)
+  clicks.py figures BUS.raw        the same as "name value" lines, for the
+                                   benchmarks
   clicks.py selftest               analyze made-up recordings, clean and with
                                    planted faults, and check the verdicts
 
@@ -26,6 +28,8 @@ output click matches one that went in, and the delay never changed by more
 than two samples."""
 import array
 import bisect
+import contextlib
+import io
 import sys
 
 RATE = 11025
@@ -165,6 +169,14 @@ def verdict(frames):
     print('lost %d, heard twice %d' % (lost, twice))
     ok = delays and unmatched == 0 and wrong_marker == 0 and lost == 0 and twice == 0 and \
         max(delays) - min(delays) <= 2
+    median = s[len(s) // 2] * 1000 / RATE if delays else None
+    verdict.figures = {
+        'delay_median': '%.1f' % median if delays else 'none',
+        'delay_min': '%.1f' % (s[0] * 1000 / RATE) if delays else 'none',
+        'delay_max': '%.1f' % (s[-1] * 1000 / RATE) if delays else 'none',
+        'blocks_lost': blocks_lost, 'blocks_played_twice': blocks_twice,
+        'other_moves': len(other), 'clicks_lost': lost, 'clicks_heard_twice': twice, 'unmatched': unmatched,
+    }
     return (0 if ok else 1), blocks_lost, blocks_twice, len(other), lost
 
 
@@ -213,6 +225,17 @@ def main():
         return 0
     if len(sys.argv) == 3 and sys.argv[1] == 'analyze':
         return analyze(sys.argv[2])
+    if len(sys.argv) == 3 and sys.argv[1] == 'figures':
+        frames = array.array('h')
+        with open(sys.argv[2], 'rb') as f:
+            data = f.read()
+        frames.frombytes(data[:len(data) // 4 * 4])
+        with contextlib.redirect_stdout(io.StringIO()):
+            verdict.figures = {}
+            verdict(frames)
+        for name, value in verdict.figures.items():
+            print(name, value)
+        return 0
     if len(sys.argv) == 2 and sys.argv[1] == 'selftest':
         return selftest()
     print(__doc__, file=sys.stderr)
