@@ -347,8 +347,11 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     return IDOK;
 }
 
+// The desktop's event sound on the sound server; the display's bell where
+// there is no server to play it (or no sound for the type).
 BOOL WINAPI MessageBeep(UINT uType)
 {
-    Window().Beep(uType);
+    if (!Sounds() || !Sounds()->Play(uType))
+        Window().Beep(uType);
     return TRUE;
 }

@@ -14,6 +14,7 @@ void CloseAllWaveDevices();
 namespace {
 WindowBackend *window;
 AudioBackend *audio;
+EventSounds *sounds;
 
 [[noreturn]] void NoBackend()
 {
@@ -22,10 +23,11 @@ AudioBackend *audio;
 }
 }  // namespace
 
-void UseBackends(WindowBackend *w, AudioBackend *a)
+void UseBackends(WindowBackend *w, AudioBackend *a, EventSounds *s)
 {
     window = w;
     audio = a;
+    sounds = s;
 }
 
 WindowBackend &Window()
@@ -40,6 +42,11 @@ AudioBackend &Audio()
     if (!audio)
         NoBackend();
     return *audio;
+}
+
+EventSounds *Sounds()
+{
+    return sounds;
 }
 
 void ResetLayer()

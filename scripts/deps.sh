@@ -10,6 +10,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   xvfb xdotool xclip x11-utils x11-apps imagemagick
   pulseaudio pulseaudio-utils sox python3 valgrind procps git
+  libcanberra-dev libcanberra-pulse sound-theme-freedesktop  # the warning sound (MessageBeep): build and run
 )
 [ "${LARKSPAN_WITH_WINE:-1}" = 1 ] && packages+=(wine64)
 

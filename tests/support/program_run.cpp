@@ -11,7 +11,7 @@ ProgramRun::ProgramRun()
     port::ResetLayer();
     memset(&loop, 0, sizeof loop);
     alloc::Reset();
-    port::UseBackends(&window, &audio);
+    port::UseBackends(&window, &audio, &audio);
     port::SetWaveCallObserver([this](const port::WaveCall &call) {
         calls.push_back({call.name, call.handle, call.header, call.result, clock.Now()});
     });
