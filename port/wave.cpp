@@ -13,9 +13,10 @@
 // of a sound server have no such bond: a server that is held up delivers
 // capture late, in a burst, while the play clock runs on, and a program
 // that refills each played block from the latest capture would then play
-// one block twice and lose the next. A playback block waits at most
-// kMaxHoldMs of playing past its end, so devices on clocks of their own
-// drift apart as they would on Windows.
+// one block twice and lose the next. A played block waits only while the
+// blocks queued after it keep the device playing for kRefillMs more: long
+// enough for the program to refill it in time; and devices on clocks of
+// their own drift apart as they would on Windows.
 #include <string.h>
 
 #include <deque>
@@ -35,7 +36,7 @@ namespace {
 
 enum Kind { kCapture = 1, kPlayback = 2 };
 
-constexpr uint64_t kMaxHoldMs = 90;
+constexpr uint64_t kRefillMs = 70;
 
 struct QueuedHeader {
     WAVEHDR *header;
@@ -166,10 +167,10 @@ void Device::HandBackPlayed()
         const uint64_t end = queue.front().end;
         // Compared as times: capture's position over its rate against ours.
         const bool heard = !capture || capture->position * bytesPerSecond >= end * capture->bytesPerSecond;
-        // A block with nothing queued after it does not wait: the device
-        // plays silence meanwhile, and the program is late already.
-        const bool last = queue.size() == 1;
-        if (!heard && !last && position < end + kMaxHoldMs * bytesPerSecond / 1000)
+        uint64_t queuedEnd = end;
+        for (size_t i = 1; i < queue.size(); i++)
+            queuedEnd += queue[i].header->dwBufferLength;
+        if (!heard && position + kRefillMs * bytesPerSecond / 1000 < queuedEnd)
             return;
         WAVEHDR *header = queue.front().header;
         queue.pop_front();

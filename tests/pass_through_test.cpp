@@ -59,10 +59,11 @@ TEST(PassThrough, PlaysTheInputAfterTwoBlocksOfSilence)
 TEST(PassThrough, LateCaptureGivesThreeBlocksAndNeverHeapGarbage)
 {
     // Capture reaches the program so late that the layer hands playback's
-    // first block back before it (it waits for capture 90 ms at most), so
-    // the first refill comes from the hand-over block before any capture.
+    // first block back before it (it waits only while the second block has
+    // 70 ms more to play), so the first refill comes from the hand-over
+    // block before any capture.
     ProgramRun run;
-    run.audio.captureLatency = Ms(120);
+    run.audio.captureLatency = Ms(130);
     run.window.ClickAt(Ms(100), IDC_RECORD);
     run.window.ClickAt(Ms(4000), IDC_STOP);
     run.window.CloseAt(Ms(5000));
