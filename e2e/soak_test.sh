@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
 # The short form of bench/soak.sh for every test run: 20 Record/Stop cycles
 # and 30 s of pass-through.
+# Once on each sound server, unless LARKSPAN_SOUND_SERVER names one.
+[ -n "${LARKSPAN_SOUND_SERVER:-}" ] || exec bash "$(dirname "$0")/each_server.sh" "$0" "$@"
 exec bash "$(dirname "$0")/../bench/soak.sh" 20 30
