@@ -6,6 +6,8 @@
 # of delay (371.5 to 557.3 ms); what is over 2 blocks is the layer's share.
 #
 #   bench/delay.sh [--short]      60 clicks each; --short: 4
+# LARKSPAN_SOUND_SERVER chooses the sound server (e2e/each_server.sh runs it
+# on each).
 set -uo pipefail
 count=60
 [ "${1:-}" = --short ] && count=4
@@ -21,6 +23,7 @@ lead=$(grep -o 'define LARKSPAN_PLAYBACK_LEAD_MS [0-9]*' "$BENCH_ROOT/port/pulse
 note "$count clicks each; pulse backend playback lead: ${lead:-?} ms"
 e2e_display || exit 1
 e2e_sound_server || exit 1
+note "sound server: $LARKSPAN_SOUND_SERVER"
 python3 "$BENCH_ROOT/bench/clicks.py" make "$count" >"$E2E_DIR/clicks.raw"
 
 # Plays the click train into the bus while recording it, then prints the figures.

@@ -5,7 +5,8 @@
 # bus is recorded. Prints the delay, the blocks lost or played twice, other
 # moves of the sound, and the program's CPU time and wake-ups while it runs.
 #
-#   bench/loop.sh [--load none|busy|build] [--trace] [--keep DIR] [SECONDS]    default none, 60 s
+#   bench/loop.sh [--short] [--load none|busy|build] [--trace] [--keep DIR] [SECONDS]
+#                                     default none, 60 s; --short: 10 s
 #
 # LARKSPAN_SOUND_SERVER chooses the server, LARKSPAN_APP the program (the
 # benchmarks build other leads and fragments into folders of their own).
@@ -23,6 +24,7 @@ while [ $# -gt 0 ]; do
         shift
         ;;
     --trace) trace=1 ;;
+    --short) seconds=10 ;;
     --keep)
         keep=$2
         shift

@@ -20,6 +20,7 @@ warmup=$((cycles < 10 ? cycles : 10))
 
 e2e_display || exit 1
 e2e_sound_server || exit 1
+echo "sound server: $LARKSPAN_SOUND_SERVER"
 app_start "$E2E_DIR/app.log" || exit 1
 
 echo "$cycles Record/Stop cycles"
