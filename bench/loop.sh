@@ -44,7 +44,9 @@ bench_machine
 e2e_display || exit 1
 e2e_sound_server || exit 1
 note "server: $LARKSPAN_SOUND_SERVER; program: $APP; load: $load; $seconds s"
-python3 "$BENCH_ROOT/e2e/clicks.py" make $((seconds + 10)) "$E2E_DIR/clicks.raw"
+# The train ends before Stop: a server may take back the end of a flushed
+# stream from the sink, and its monitor's recording then shows bits twice.
+python3 "$BENCH_ROOT/e2e/clicks.py" make $((seconds + 2)) "$E2E_DIR/clicks.raw"
 load_start "$load" || exit 1
 sleep 5
 load_start_avg=$(cut -d' ' -f1 /proc/loadavg)

@@ -222,7 +222,9 @@ rig_restart
 survived
 
 fault "the program held up for 60 ms, five times, while it passes a click train"
-python3 "$here/clicks.py" make 14 "$E2E_DIR/clicks.raw"
+# The train ends before Stop: a server may take back the end of a flushed
+# stream from the sink, and its monitor's recording then shows bits twice.
+python3 "$here/clicks.py" make 9 "$E2E_DIR/clicks.raw"
 e2e_record_bus "$E2E_DIR/bus.raw" 12
 pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 "$E2E_DIR/clicks.raw" &
 E2E_PIDS+=($!)
