@@ -9,7 +9,8 @@ notification must have been handled: none means a block played twice, two
 mean one lost. For each such place the steps around it are printed, in ms
 from the start of the recording, with the thread that took them. Also
 printed: how late the dialog handled notifications after they were posted,
-and the phase between each capture-done and the next playback-done post."""
+the phase between each capture-done and the next playback-done post, the
+captured sound that found no block queued, and the playback underflows."""
 import sys
 
 WIM_DATA, WOM_DONE = 0x3C0, 0x3BD
@@ -69,7 +70,10 @@ def main():
                 print('  %9.1f %-12s %-18s %d' % ((t2 - t0) / 1000, thread, event, value))
         seen_done = True
         captures = 0
-    print('\nrefills with a block lost or played twice: %d' % faults)
+    lost = sum(v for _, _, e, v in lines if e == 'capture_lost')
+    print('\ncaptured bytes that found no block queued: %d' % lost)
+    print('underflows of the playback stream: %d' % sum(1 for _, _, e, _ in lines if e == 'underflow'))
+    print('refills with a block lost or played twice: %d' % faults)
     return 0
 
 

@@ -125,6 +125,8 @@ void Device::Captured(const uint8_t *data, size_t bytes)
             Finish(*this, header);
         }
     }
+    if (bytes > 0)
+        TraceSound("capture_lost", (int64_t)bytes);
     if (pacer == handle)
         HandBackAllPlayed();
 }
