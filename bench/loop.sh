@@ -5,7 +5,7 @@
 # bus is recorded. Prints the delay, the blocks lost or played twice, other
 # moves of the sound, and the program's CPU time and wake-ups while it runs.
 #
-#   bench/loop.sh [--short] [--load none|busy|build] [--trace] [--keep DIR] [SECONDS]
+#   bench/loop.sh [--short] [--load none|busy|build] [--trace] [--keep DIR] [--pipeline] [SECONDS]
 #                                     default none, 60 s; --short: 10 s
 #
 # LARKSPAN_SOUND_SERVER chooses the server, LARKSPAN_APP the program (the
@@ -14,9 +14,11 @@
 # and over (bench/load.sh). --trace: the program writes its sound trace and
 # bench/trace_report.py's verdict is printed too (the trace costs CPU time:
 # leave it out of CPU figures). --keep: the recording, the trace and the
-# program's output go to DIR.
+# program's output go to DIR. --pipeline: parec | pacat in the program's
+# format instead of the program, for what the server and the rig do to a
+# stream of their own under the same load.
 set -uo pipefail
-load=none trace=0 keep= seconds=60
+load=none trace=0 keep= pipeline=0 seconds=60
 while [ $# -gt 0 ]; do
     case "$1" in
     --load)
@@ -25,6 +27,7 @@ while [ $# -gt 0 ]; do
         ;;
     --trace) trace=1 ;;
     --short) seconds=10 ;;
+    --pipeline) pipeline=1 ;;
     --keep)
         keep=$2
         shift
@@ -43,7 +46,7 @@ APP=$(bench_linux_app) || exit 1
 bench_machine
 e2e_display || exit 1
 e2e_sound_server || exit 1
-note "server: $LARKSPAN_SOUND_SERVER; program: $APP; load: $load; $seconds s"
+note "server: $LARKSPAN_SOUND_SERVER; $([ $pipeline = 1 ] && echo "parec | pacat" || echo "program: $APP"); load: $load; $seconds s"
 # The train ends before Stop: a server may take back the end of a flushed
 # stream from the sink, and its monitor's recording then shows bits twice.
 python3 "$BENCH_ROOT/e2e/clicks.py" make $((seconds + 2)) "$E2E_DIR/clicks.raw"
@@ -51,25 +54,44 @@ load_start "$load" || exit 1
 sleep 5
 load_start_avg=$(cut -d' ' -f1 /proc/loadavg)
 
-[ $trace = 1 ] && export LARKSPAN_SOUND_TRACE=$E2E_DIR/trace.txt
-app_start "$E2E_DIR/app.log" || exit 1
-unset LARKSPAN_SOUND_TRACE
+if [ $pipeline = 0 ]; then
+    [ $trace = 1 ] && export LARKSPAN_SOUND_TRACE=$E2E_DIR/trace.txt
+    app_start "$E2E_DIR/app.log" || exit 1
+    unset LARKSPAN_SOUND_TRACE
+fi
 e2e_record_bus "$E2E_DIR/bus.raw" $((seconds + 7))
 pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 "$E2E_DIR/clicks.raw" &
 E2E_PIDS+=($!)
 sleep 0.5
-app_record
-app_wait_streams 3 10 || { note "Record did not open both streams"; exit 1; }
+if [ $pipeline = 0 ]; then
+    app_record
+    app_wait_streams 3 10 || { note "Record did not open both streams"; exit 1; }
+    pids=$APP_PID
+else
+    bench_start_pipeline
+    pids="$PIPE_REC $PIPE_PLAY"
+fi
+switches() {  # all threads of the measured processes
+    local p n=0
+    for p in $pids; do n=$((n + $(bench_switches "$p"))); done
+    echo $n
+}
 sleep 2
-ticks0=$(bench_ticks "$APP_PID") switches0=$(bench_switches "$APP_PID") t0=$(date +%s.%N)
+# shellcheck disable=SC2086 # a list of pids
+ticks0=$(bench_ticks $pids) switches0=$(switches) t0=$(date +%s.%N)
 sleep "$seconds"
-ticks1=$(bench_ticks "$APP_PID") switches1=$(bench_switches "$APP_PID") t1=$(date +%s.%N)
+# shellcheck disable=SC2086
+ticks1=$(bench_ticks $pids) switches1=$(switches) t1=$(date +%s.%N)
 load_end_avg=$(cut -d' ' -f1 /proc/loadavg)
-app_stop
-app_wait_buttons idle 5
+if [ $pipeline = 0 ]; then
+    app_stop
+    app_wait_buttons idle 5
+else
+    bench_stop_pipeline
+fi
 load_stop
 sleep 6
-app_close 10
+[ $pipeline = 0 ] && app_close 10
 
 python3 "$BENCH_ROOT/e2e/clicks.py" analyze "$E2E_DIR/bus.raw" | sed 's/^/# /'
 python3 "$BENCH_ROOT/e2e/clicks.py" figures "$E2E_DIR/bus.raw" | while read -r name value; do
