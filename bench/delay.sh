@@ -31,7 +31,7 @@ measure() {  # name [blocks [lead_ms]]
     parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$E2E_DIR/$1.raw" &
     local rec=$!
     sleep 0.3
-    pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 <"$E2E_DIR/clicks.raw"
+    pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 <"$E2E_DIR/clicks.raw"
     sleep 0.5
     kill "$rec"
     wait "$rec" 2>/dev/null

@@ -33,7 +33,7 @@ echo "server: $LARKSPAN_SOUND_SERVER; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 python3 "$root/e2e/clicks.py" make $((seconds + 3)) "$work/clicks.raw"
 parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$work/rec.raw" &
 pids+=($!)
-pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 "$work/clicks.raw" &
+pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 "$work/clicks.raw" &
 pids+=($!)
 sleep 0.5
 
