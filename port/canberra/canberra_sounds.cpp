@@ -123,14 +123,12 @@ void CanberraEventSounds::Player::Run()
     changed.notify_all();
 }
 
-CanberraEventSounds::CanberraEventSounds() : player_(std::make_shared<Player>())
-{
-    std::shared_ptr<Player> player = player_;
-    thread_ = std::thread([player] { player->Run(); });
-}
+CanberraEventSounds::CanberraEventSounds() : player_(std::make_shared<Player>()) {}
 
 CanberraEventSounds::~CanberraEventSounds()
 {
+    if (!thread_.joinable())
+        return;
     bool ended;
     {
         std::unique_lock<std::mutex> lock(player_->mutex);
@@ -164,6 +162,11 @@ const char *CanberraEventSounds::EventId(unsigned type)
 
 bool CanberraEventSounds::Play(unsigned type)
 {
+    // The thread comes with the first sound: most runs never beep.
+    if (!thread_.joinable()) {
+        std::shared_ptr<Player> player = player_;
+        thread_ = std::thread([player] { player->Run(); });
+    }
     std::unique_lock<std::mutex> lock(player_->mutex);
     const uint64_t ticket = player_->nextTicket++;
     player_->requests.emplace_back(ticket, EventId(type));
