@@ -7,18 +7,27 @@
 # sound server's own time in each run is printed for comparison. A 440 Hz
 # tone plays into the source throughout, so the waveform moves as it is drawn.
 #
-#   bench/cpu.sh [--short] [RUNS [SECONDS]]    default 3 runs of 60 s; --short: 1 run of 5 s
+#   bench/cpu.sh [--short] [--no-wine] [RUNS [SECONDS]]
+#       default 3 runs of 60 s; --short: 1 run of 5 s; --no-wine: the Linux
+#       build and the pipeline only
+# LARKSPAN_SOUND_SERVER chooses the sound server (e2e/each_server.sh runs it
+# on each).
 
 # Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
 [ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 runs=3
 seconds=60
-if [ "${1:-}" = --short ]; then
-    runs=1
-    seconds=5
+wine=1
+while [ "${1:-}" = --short ] || [ "${1:-}" = --no-wine ]; do
+    if [ "$1" = --short ]; then
+        runs=1
+        seconds=5
+    else
+        wine=0
+    fi
     shift
-fi
+done
 runs=${1:-$runs}
 seconds=${2:-$seconds}
 source "$(dirname "$0")/lib.sh"
@@ -26,13 +35,14 @@ trap bench_cleanup EXIT
 
 bench_deps
 app=$(bench_linux_app) || exit 1
-exe=$(bench_windows_exe) || exit 1
+if [ $wine = 1 ]; then exe=$(bench_windows_exe) || exit 1; fi
 bench_machine
 note "$runs runs of $seconds s each; clock tick $((1000 / CLK_TCK)) ms"
 e2e_display || exit 1
 e2e_sound_server || exit 1
+note "sound server: $LARKSPAN_SOUND_SERVER"
 bench_tone
-bench_wine_prefix || exit 1
+if [ $wine = 1 ]; then bench_wine_prefix || exit 1; fi
 
 # CPU seconds per minute from ticks over elapsed seconds.
 per_minute() { python3 -c "import sys; t, s, hz = map(float, sys.argv[1:]); print('%.3f' % (t / hz * 60 / s))" "$1" "$2" "$CLK_TCK"; }
@@ -101,6 +111,7 @@ for run in $(seq "$runs"); do
     measure pipeline pipeline_pids
     bench_stop_pipeline
 
+    [ $wine = 1 ] || continue
     if bench_start_wine "$exe" && bench_record && bench_wait_streams; then
         measure wine wine_pids wine_prefix bench_wine_all
     else

@@ -6,6 +6,8 @@
 # of delay (371.5 to 557.3 ms); what is over 2 blocks is the layer's share.
 #
 #   bench/delay.sh [--short]      60 clicks each; --short: 4
+# LARKSPAN_SOUND_SERVER chooses the sound server (e2e/each_server.sh runs it
+# on each).
 
 # Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
 [ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
@@ -20,10 +22,11 @@ app=$(bench_linux_app) || exit 1
 exe=$(bench_windows_exe) || exit 1
 bench_machine
 # The phase the pulse backend puts between capture and playback on purpose.
-lead=$(grep -o 'kPlaybackLead = [0-9]*' "$BENCH_ROOT/port/pulse/pulse_audio.cpp" | grep -o '[0-9]*$')
+lead=$(grep -o 'define LARKSPAN_PLAYBACK_LEAD_MS [0-9]*' "$BENCH_ROOT/port/pulse/tuning.h" | grep -o '[0-9]*$')
 note "$count clicks each; pulse backend playback lead: ${lead:-?} ms"
 e2e_display || exit 1
 e2e_sound_server || exit 1
+note "sound server: $LARKSPAN_SOUND_SERVER"
 python3 "$BENCH_ROOT/bench/clicks.py" make "$count" >"$E2E_DIR/clicks.raw"
 
 # Plays the click train into the bus while recording it, then prints the figures.
@@ -31,7 +34,7 @@ measure() {  # name [blocks [lead_ms]]
     parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$E2E_DIR/$1.raw" &
     local rec=$!
     sleep 0.3
-    pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 <"$E2E_DIR/clicks.raw"
+    pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 <"$E2E_DIR/clicks.raw"
     sleep 0.5
     kill "$rec"
     wait "$rec" 2>/dev/null

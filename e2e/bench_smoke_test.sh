@@ -65,7 +65,8 @@ check wine_blocks.sh load_median wine.sound.lost_blocks wine.sound.doubled_block
 check draw.sh draw.offscreen.tone.width_353 draw.offscreen.tone.width_1024 draw.offscreen.tone.width_4096 \
     draw.xcb.tone.width_1024
 
-check_text "pulse_loop.sh --short" "^delay: median [0-9.]* ms" "^clicks lost: [0-9]*"
+check loop.sh loop.delay_median loop.blocks_lost loop.blocks_played_twice loop.cpu_per_minute loop.wakeups
+check_text "pulse_loop.sh --short" "^delay [0-9.]* ms median" "^lost [0-9]*, heard twice [0-9]*"
 check_text pulse_idle.sh "^both running: .* wake-ups/s"
 
 [ $fails -eq 0 ] && echo "bench smoke: all passed" || echo "bench smoke: $fails failed"

@@ -5,38 +5,75 @@
                                    left channel, the right one silent
   clicks.py analyze BUS.raw        the rig's recording (left: what went in,
                                    right: what came out)
+  clicks.py figures BUS.raw        the same as "name value" lines, for the
+                                   benchmarks
+  clicks.py selftest               analyze made-up recordings, clean and with
+                                   planted faults, and check the verdicts
 
-A click comes every 441 samples, one sample high; its height, (id + 2) * 512
-with id counting 0..31, says which one it is, so an output click can be told
-from its neighbours, and an 8-bit path keeps it exact. A block the program
-loses is a run of clicks never heard; a block it plays twice is a run heard
-twice.
+A click comes every 441 samples (40 ms), one sample high; every 32nd is a
+marker twice as high. On PipeWire the bus runs through a 48 kHz graph, so a
+click comes back smeared over a few samples and scaled, by a factor that is
+constant within a run: clicks are found as the loudest sample within 150
+samples, and markers as those well above the usual height.
+
+The markers give the delay (they are 1.28 s apart, more than any delay the
+loop makes); from there every output click must be the input click one
+delay earlier. A block the program loses or plays twice moves everything
+after it by a whole block (2048 samples), which is where the next click is
+looked for; each such move is listed.
 
 analyze prints the counts and the delay, and exits 1 unless every click
 between the first and the last one heard came out exactly once, every
 output click matches one that went in, and the delay never changed by more
-than one sample."""
+than two samples."""
 import array
+import bisect
+import contextlib
+import io
 import sys
 
 RATE = 11025
 SPACING = 441
-IDS = 32
-STEP = 512
+MARKER_EVERY = 32
+HEIGHT = 8192
+BLOCK = 2048
+FLOOR = 1500  # quieter than any click that came through, louder than ringing of silence
+REACH = 150   # a click is the loudest sample this far either side
+MATCH = 3     # samples an output click may lie off its input click
 
 
 def make(seconds, path):
     n = int(seconds * RATE)
     frames = array.array('h', bytes(4 * n))
     for k, at in enumerate(range(SPACING // 2, n, SPACING)):
-        frames[2 * at] = (k % IDS + 2) * STEP
+        frames[2 * at] = HEIGHT * 2 if k % MARKER_EVERY == 0 else HEIGHT
     with open(path, 'wb') as f:
         f.write(frames.tobytes())
 
 
 def find(channel):
-    """(position, id) of every click."""
-    return [(i, round(v / STEP) - 2) for i, v in enumerate(channel) if abs(v) > STEP * 3 // 2]
+    """(position, is_marker) of every click."""
+    loud = [i for i, v in enumerate(channel) if v > FLOOR or v < -FLOOR]
+    peaks = []
+    k = 0
+    while k < len(loud):
+        group_end = k
+        while group_end + 1 < len(loud) and loud[group_end + 1] - loud[group_end] <= REACH:
+            group_end += 1
+        best = max(loud[k:group_end + 1], key=lambda i: abs(channel[i]))
+        peaks.append((best, abs(channel[best])))
+        k = group_end + 1
+    if not peaks:
+        return []
+    usual = sorted(h for _, h in peaks)[len(peaks) // 2]
+    return [(at, h > usual * 1.5) for at, h in peaks]
+
+
+def marker_delay(markers_in, at):
+    """The delay of an output marker at `at`, from the one input marker that
+    can have made it, or None."""
+    before = [p for p in markers_in if RATE // 20 <= at - p <= RATE * 125 // 100]
+    return at - before[0] if len(before) == 1 else None
 
 
 def analyze(path):
@@ -44,40 +81,142 @@ def analyze(path):
     with open(path, 'rb') as f:
         data = f.read()
     frames.frombytes(data[:len(data) // 4 * 4])
+    return verdict(frames)[0]
+
+
+def verdict(frames):
+    """(exit status, blocks lost, blocks played twice, other moves, clicks lost)"""
     went_in, came_out = find(frames[0::2]), find(frames[1::2])
+    print('recording %.1f s; clicks in %d, out %d' % (len(frames) / 2 / RATE, len(went_in), len(came_out)))
+    positions = [at for at, _ in went_in]
+    markers_in = [at for at, m in went_in if m]
     heard = [0] * len(went_in)
     delays = []
-    unmatched = 0
-    # The input click of the same id between 10 ms and 1.25 s earlier: the
-    # ids repeat every 1.28 s, so there is at most one.
-    lo_gap, hi_gap = RATE // 100, RATE * 125 // 100
-    j = 0
-    first = last = None
-    for at, cid in came_out:
-        while j < len(went_in) and went_in[j][0] < at - hi_gap:
-            j += 1
-        k = j
-        while k < len(went_in) and went_in[k][0] <= at - lo_gap and went_in[k][1] != cid:
-            k += 1
-        if k == len(went_in) or went_in[k][0] > at - lo_gap:
-            unmatched += 1
-            continue
+    moves = []  # (time, samples the output moved by; negative: later sound)
+    unmatched = wrong_marker = 0
+    delay = lost_from = None
+    waiting = []  # output clicks since sync was lost, until a marker
+
+    def match(at, delay):
+        k = bisect.bisect_left(positions, at - delay - MATCH)
+        return k if k < len(positions) and abs(positions[k] - (at - delay)) <= MATCH else None
+
+    def hear(k, at, marker):
+        nonlocal wrong_marker
+        wrong_marker += went_in[k][1] != marker
         heard[k] += 1
         if heard[k] == 1:
-            delays.append(at - went_in[k][0])
-        first = k if first is None else min(first, k)
-        last = k if last is None else max(last, k)
-    span = heard[first:last + 1] if first is not None else []
+            delays.append(at - positions[k])
+
+    for at, marker in came_out:
+        if delay is not None:
+            for blocks in (0, 1, -1, 2, -2, 3, -3):
+                k = match(at, delay + blocks * BLOCK)
+                if k is not None:
+                    break
+            if k is not None:
+                if blocks:
+                    moves.append((at / RATE, blocks * BLOCK))
+                delay = at - positions[k]
+                hear(k, at, marker)
+                continue
+            waiting = []
+            lost_from, delay = delay, None
+            moves.append((at / RATE, None))
+        # Out of step: wait for a marker to find the delay again.
+        waiting.append((at, marker))
+        if not marker:
+            continue
+        found = marker_delay(markers_in, at)
+        if found is None:
+            continue
+        if moves and moves[-1][1] is None:
+            if abs(found - lost_from) <= MATCH:
+                moves.pop()  # a gap in the sound, not a move
+            else:
+                moves[-1] = (moves[-1][0], found - lost_from)
+        for at2, marker2 in waiting:
+            k = match(at2, found)
+            if k is None:
+                unmatched += 1
+            else:
+                hear(k, at2, marker2)
+        waiting = []
+        delay = found
+    unmatched += len(waiting)
+    played = [k for k, h in enumerate(heard) if h]
+    span = heard[played[0]:played[-1] + 1] if played else []
     lost = sum(1 for h in span if h == 0)
     twice = sum(1 for h in span if h > 1)
-    print('recording %.1f s; clicks in %d, out %d, unmatched %d' %
-          (len(frames) / 2 / RATE, len(went_in), len(came_out), unmatched))
     if delays:
-        print('delay %.4f..%.4f s; heard %d clicks over %.1f s' %
-              (min(delays) / RATE, max(delays) / RATE, len(span) - lost, len(span) * SPACING / RATE))
+        s = sorted(delays)
+        print('delay %.1f ms median, %.1f min, %.1f max; heard %d clicks over %.1f s' %
+              (s[len(s) // 2] * 1000 / RATE, s[0] * 1000 / RATE, s[-1] * 1000 / RATE, len(span) - lost,
+               len(span) * SPACING / RATE))
+    blocks_lost = sum(-m // BLOCK for _, m in moves if m is not None and m % BLOCK == 0 and m < 0)
+    blocks_twice = sum(m // BLOCK for _, m in moves if m is not None and m % BLOCK == 0 and m > 0)
+    other = [(t, m) for t, m in moves if m is None or m % BLOCK != 0]
+    for when, m in moves[:10]:
+        if m is None:
+            print('at %.2f s the output lost step, and found no marker after it' % when)
+        elif m % BLOCK == 0:
+            print('at %.2f s the output moved by %d block(s): %s' %
+                  (when, abs(m) // BLOCK, 'later sound, a block lost' if m < 0 else 'earlier sound, played again'))
+        else:
+            print('at %.2f s the output moved by %.1f ms, not a whole block' % (when, m * 1000 / RATE))
+    print('blocks lost %d, played twice %d; other moves %d' % (blocks_lost, blocks_twice, len(other)))
+    print('unmatched %d, markers out of place %d' % (unmatched, wrong_marker))
     print('lost %d, heard twice %d' % (lost, twice))
-    ok = delays and unmatched == 0 and lost == 0 and twice == 0 and max(delays) - min(delays) <= 1
-    return 0 if ok else 1
+    ok = delays and unmatched == 0 and wrong_marker == 0 and lost == 0 and twice == 0 and \
+        max(delays) - min(delays) <= 2
+    median = s[len(s) // 2] * 1000 / RATE if delays else None
+    verdict.figures = {
+        'delay_median': '%.1f' % median if delays else 'none',
+        'delay_min': '%.1f' % (s[0] * 1000 / RATE) if delays else 'none',
+        'delay_max': '%.1f' % (s[-1] * 1000 / RATE) if delays else 'none',
+        'blocks_lost': blocks_lost, 'blocks_played_twice': blocks_twice,
+        'other_moves': len(other), 'clicks_lost': lost, 'clicks_heard_twice': twice, 'unmatched': unmatched,
+    }
+    return (0 if ok else 1), blocks_lost, blocks_twice, len(other), lost
+
+
+def selftest():
+    """Made-up recordings: the input train, and an output that is the input
+    one delay later, scaled and smeared as PipeWire's resampling does, with
+    one fault planted at 2 s. Each must get its verdict."""
+    seconds, delay, at = 5, 4500, 2 * RATE
+    train = array.array('h', bytes(4 * int(seconds * RATE)))
+    for k, t in enumerate(range(SPACING // 2, len(train) // 2, SPACING)):
+        train[2 * t] = HEIGHT * 2 if k % MARKER_EVERY == 0 else HEIGHT
+    left = train[0::2]
+
+    def recording(source_of):
+        frames = array.array('h', train)
+        for t in range(len(left)):
+            src = source_of(t)
+            v = 0.0
+            for tap, weight in ((-1, 0.3), (0, 0.79), (1, -0.2)):
+                if 0 <= src + tap < len(left):
+                    v += weight * left[src + tap]
+            frames[2 * t + 1] = int(v)
+        return frames
+
+    cases = [
+        ('clean', lambda t: t - delay, (0, 0, 0, 0, 0)),
+        ('a block lost', lambda t: t - delay + (BLOCK if t >= at else 0), (1, 1, 0, 0, None)),
+        ('a block played twice', lambda t: t - delay - (BLOCK if t >= at else 0), (1, 0, 1, 0, None)),
+        ('5 ms dropped by the server', lambda t: t - delay + (55 if t >= at else 0), (1, 0, 0, 1, None)),
+        ('a 30 ms gap', lambda t: -10**6 if at <= t < at + 330 else t - delay, (1, 0, 0, 0, 1)),
+    ]
+    failed = 0
+    for name, source_of, want in cases:
+        print('-- %s' % name)
+        got = verdict(recording(source_of))
+        if any(w is not None and w != g for w, g in zip(want, got)):
+            print('SELFTEST FAILED: %s: got %s, want %s' % (name, got, want))
+            failed += 1
+    print('selftest: %s' % ('all verdicts right' if not failed else '%d wrong' % failed))
+    return 1 if failed else 0
 
 
 def main():
@@ -86,6 +225,19 @@ def main():
         return 0
     if len(sys.argv) == 3 and sys.argv[1] == 'analyze':
         return analyze(sys.argv[2])
+    if len(sys.argv) == 3 and sys.argv[1] == 'figures':
+        frames = array.array('h')
+        with open(sys.argv[2], 'rb') as f:
+            data = f.read()
+        frames.frombytes(data[:len(data) // 4 * 4])
+        with contextlib.redirect_stdout(io.StringIO()):
+            verdict.figures = {}
+            verdict(frames)
+        for name, value in verdict.figures.items():
+            print(name, value)
+        return 0
+    if len(sys.argv) == 2 and sys.argv[1] == 'selftest':
+        return selftest()
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -74,6 +74,11 @@ e2e_check "apt's own output shows (no -qq)" test "$(grep -c '^apt-get .*-qq' "$F
 echo "The sound server the tests and the demo get"
 run "" test demo
 e2e_check "bare machine: the PulseAudio daemon" has pulseaudio
+e2e_check "and PipeWire's stack, for the tests on both servers" has pipewire pipewire-pulse wireplumber
+CI=false run "pulseaudio" test
+e2e_check "a desktop's PulseAudio daemon: not PipeWire's beside it" hasnt pipewire-pulse
+CI=true run "pulseaudio" test
+e2e_check "in CI: PipeWire's stack beside the daemon" has pipewire-pulse wireplumber
 run "pipewire-pulse" test
 e2e_check "beside pipewire-pulse: PipeWire's stack" has pipewire wireplumber dbus-daemon
 e2e_check "and not the PulseAudio daemon" hasnt pulseaudio

@@ -129,7 +129,9 @@ start)
     fi
     pactl load-module module-null-sink sink_name=bus format=s16le rate=11025 channels=2 \
         channel_map=front-left,front-right >/dev/null
-    pactl suspend-sink bus 1
+    # PipeWire now and then answers "Not supported" to a sink it has only
+    # just made; the bus then starts at once, which does no harm.
+    pactl suspend-sink bus 1 2>/dev/null || true
     pactl load-module module-remap-source source_name=mic master=bus.monitor channels=1 \
         master_channel_map=front-left channel_map=mono remix=no >/dev/null
     pactl load-module module-remap-sink sink_name=spk master=bus channels=1 \
@@ -145,7 +147,7 @@ start)
         pactl list short source-outputs | grep -q . && break
         sleep 0.02
     done
-    pactl suspend-sink bus 0
+    pactl suspend-sink bus 0 2>/dev/null || true
     echo "export PULSE_SERVER=$PULSE_SERVER"
     echo "export LARKSPAN_SOUND_SERVER=$server"
     # The process that serves the PulseAudio protocol, and all of the server's.

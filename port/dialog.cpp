@@ -9,6 +9,7 @@
 #include "dialog_template.h"
 #include "message_queue.h"
 #include "platform.h"
+#include "sound_trace.h"
 
 namespace port {
 
@@ -196,8 +197,10 @@ void RunOnce(bool takeInput)
 {
     Message message;
     if (Queue().TakePosted(&message)) {
-        if (dialog.active && !dialog.ended && message.hwnd == dialog.hwnd)
+        if (dialog.active && !dialog.ended && message.hwnd == dialog.hwnd) {
+            TraceSound("deliver", message.message);
             Deliver(message.message, message.wParam, message.lParam);
+        }
         return;
     }
     InputEvent event;
@@ -352,8 +355,11 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     return IDOK;
 }
 
+// The desktop's event sound on the sound server; the display's bell where
+// there is no server to play it (or no sound for the type).
 BOOL WINAPI MessageBeep(UINT uType)
 {
-    Window().Beep(uType);
+    if (!Sounds() || !Sounds()->Play(uType))
+        Window().Beep(uType);
     return TRUE;
 }

@@ -1,5 +1,5 @@
-// Entry point on Linux: the Qt dialog and the sound server behind the
-// layer, then the program's own WinMain.
+// Entry point on Linux: the Qt dialog, the sound server and the desktop's
+// event sounds behind the layer, then the program's own WinMain.
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include "canberra/canberra_sounds.h"
 #include "platform.h"
 #include "pulse/pulse_audio.h"
 #include "qt/qt_window.h"
@@ -95,7 +96,8 @@ int main(int argc, char **argv)
 
     port::QtWindowBackend window;
     port::PulseAudioBackend audio;
-    port::UseBackends(&window, &audio);
+    port::CanberraEventSounds sounds;
+    port::UseBackends(&window, &audio, &sounds);
 
     char commandLine[] = "";
     const int kShowNormal = 1;  // SW_SHOWNORMAL

@@ -15,6 +15,7 @@ void CloseAllWaveDevices();
 namespace {
 WindowBackend *window;
 AudioBackend *audio;
+EventSounds *sounds;
 
 [[noreturn]] void NoBackend()
 {
@@ -23,10 +24,11 @@ AudioBackend *audio;
 }
 }  // namespace
 
-void UseBackends(WindowBackend *w, AudioBackend *a)
+void UseBackends(WindowBackend *w, AudioBackend *a, EventSounds *s)
 {
     window = w;
     audio = a;
+    sounds = s;
 }
 
 WindowBackend &Window()
@@ -41,6 +43,11 @@ AudioBackend &Audio()
     if (!audio)
         NoBackend();
     return *audio;
+}
+
+EventSounds *Sounds()
+{
+    return sounds;
 }
 
 void ResetLayer()

@@ -5,6 +5,18 @@
 // WHDR_DONE and its notification. Streams call in from their own threads,
 // so every device and every queued header is guarded by one mutex; the
 // layer never calls a stream while holding it.
+//
+// Capture and playback keep step as on a duplex sound card, where one
+// clock drives both: a playback block is handed back only once the running
+// capture device has heard as far as that block's end, so a block that
+// ends together with a capture block is handed back after it. Two streams
+// of a sound server have no such bond: a server that is held up delivers
+// capture late, in a burst, while the play clock runs on, and a program
+// that refills each played block from the latest capture would then play
+// one block twice and lose the next. A played block waits only while the
+// blocks queued after it keep the device playing for kRefillMs more: long
+// enough for the program to refill it in time; and devices on clocks of
+// their own drift apart as they would on Windows.
 #include <string.h>
 
 #include <deque>
@@ -15,6 +27,7 @@
 #include <mmsystem.h>
 
 #include "platform.h"
+#include "sound_trace.h"
 #include "wave_log.h"
 
 namespace port {
@@ -22,6 +35,8 @@ namespace port {
 namespace {
 
 enum Kind { kCapture = 1, kPlayback = 2 };
+
+constexpr uint64_t kRefillMs = 70;
 
 struct QueuedHeader {
     WAVEHDR *header;
@@ -40,18 +55,26 @@ public:
     size_t taking = 0;
     size_t offset = 0;
     uint64_t taken = 0;
+    // Bytes heard since capture started, or played since playback started.
+    uint64_t position = 0;
+    uint64_t bytesPerSecond = 0;
 
     explicit Device(Kind k) : kind(k) {}
 
     void Captured(const uint8_t *data, size_t bytes) override;
     size_t Take(uint8_t *out, size_t bytes) override;
     void Played(uint64_t bytes) override;
+    // Playback: hands back the played blocks that may go. With the mutex held.
+    void HandBackPlayed();
 };
 
 std::mutex mutex;
 std::map<uintptr_t, std::unique_ptr<Device>> devices;
 uintptr_t nextDevice = 1;
 std::function<void(const WaveCall &)> observer;
+// The capture device started last and still running, which playback keeps
+// step with; 0 for none.
+uintptr_t pacer = 0;
 
 UINT Message(Kind kind, UINT capture, UINT playback)
 {
@@ -68,12 +91,26 @@ void Notify(const Device &device, UINT message, WAVEHDR *header)
 void Finish(const Device &device, WAVEHDR *header)
 {
     header->dwFlags = (header->dwFlags & ~(DWORD)WHDR_INQUEUE) | WHDR_DONE;
+    TraceSound(device.kind == kCapture ? "post_wim_data" : "post_wom_done", (int64_t)(uintptr_t)header);
     Notify(device, Message(device.kind, MM_WIM_DATA, MM_WOM_DONE), header);
+}
+
+Device *Lookup(uintptr_t handle, Kind kind);
+
+// Playback blocks waiting for capture to catch up.
+void HandBackAllPlayed()
+{
+    for (auto &entry : devices)
+        if (entry.second->kind == kPlayback)
+            entry.second->HandBackPlayed();
 }
 
 void Device::Captured(const uint8_t *data, size_t bytes)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    if (!running)
+        return;
+    position += bytes;
     // Sound that arrives with no block queued is lost, as on any device.
     while (running && bytes > 0 && !queue.empty()) {
         WAVEHDR *header = queue.front().header;
@@ -88,6 +125,10 @@ void Device::Captured(const uint8_t *data, size_t bytes)
             Finish(*this, header);
         }
     }
+    if (bytes > 0)
+        TraceSound("capture_lost", (int64_t)bytes);
+    if (pacer == handle)
+        HandBackAllPlayed();
 }
 
 size_t Device::Take(uint8_t *out, size_t bytes)
@@ -115,7 +156,24 @@ size_t Device::Take(uint8_t *out, size_t bytes)
 void Device::Played(uint64_t bytes)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    while (running && taking > 0 && queue.front().end <= bytes) {
+    if (!running)
+        return;
+    position = bytes;
+    HandBackPlayed();
+}
+
+void Device::HandBackPlayed()
+{
+    const Device *capture = pacer ? Lookup(pacer, kCapture) : nullptr;
+    while (running && taking > 0 && queue.front().end <= position) {
+        const uint64_t end = queue.front().end;
+        // Compared as times: capture's position over its rate against ours.
+        const bool heard = !capture || capture->position * bytesPerSecond >= end * capture->bytesPerSecond;
+        uint64_t queuedEnd = end;
+        for (size_t i = 1; i < queue.size(); i++)
+            queuedEnd += queue[i].header->dwBufferLength;
+        if (!heard && position + kRefillMs * bytesPerSecond / 1000 < queuedEnd)
+            return;
         WAVEHDR *header = queue.front().header;
         queue.pop_front();
         taking--;
@@ -197,6 +255,7 @@ MMRESULT Open(Kind kind, uintptr_t *handle, UINT deviceId, const WAVEFORMATEX *f
         return MMSYSERR_INVALPARAM;
 
     auto device = std::make_unique<Device>(kind);
+    device->bytesPerSecond = format->nAvgBytesPerSec;
     device->window = callbackType == CALLBACK_WINDOW ? (HWND)callback : nullptr;
     MMRESULT result = kind == kCapture ? Audio().OpenCapture(*format, device.get(), &device->stream)
                                        : Audio().OpenPlayback(*format, device.get(), &device->stream);
@@ -225,6 +284,10 @@ MMRESULT Close(Kind kind, uintptr_t handle)
         if (!d->queue.empty())
             return WAVERR_STILLPLAYING;
         d->running = false;
+        if (pacer == handle) {
+            pacer = 0;
+            HandBackAllPlayed();
+        }
         device = std::move(devices[handle]);
         devices.erase(handle);
     }
@@ -288,6 +351,7 @@ MMRESULT Enqueue(Kind kind, uintptr_t handle, WAVEHDR *header, UINT size)
             device->running = true;
             device->taking = device->offset = 0;
             device->taken = 0;
+            device->position = 0;
             start = true;
         }
     }
@@ -307,6 +371,8 @@ MMRESULT Start(uintptr_t handle)
         if (device->running)
             return MMSYSERR_NOERROR;
         device->running = true;
+        device->position = 0;
+        pacer = handle;
     }
     device->stream->Start();
     return MMSYSERR_NOERROR;
@@ -323,12 +389,17 @@ MMRESULT Reset(Kind kind, uintptr_t handle)
             return MMSYSERR_INVALHANDLE;
         if (!device->running && device->queue.empty())
             return MMSYSERR_NOERROR;
+        TraceSound(kind == kCapture ? "reset_capture" : "reset_playback", 0);
         device->running = false;
         device->taking = device->offset = 0;
         while (!device->queue.empty()) {
             WAVEHDR *header = device->queue.front().header;
             device->queue.pop_front();
             Finish(*device, header);
+        }
+        if (pacer == handle) {
+            pacer = 0;
+            HandBackAllPlayed();
         }
     }
     device->stream->Stop();
@@ -356,6 +427,7 @@ void CloseAllWaveDevices()
         for (auto &entry : devices)
             entry.second->running = false;
         closing.swap(devices);
+        pacer = 0;
     }
     closing.clear();
 }

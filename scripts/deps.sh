@@ -37,9 +37,13 @@ demo_server() {
 
 group_packages() {  # group
   case "$1" in
-  build) echo cmake g++ make pkg-config qt6-base-dev libpulse-dev ;;
+  build) echo cmake g++ make pkg-config qt6-base-dev libpulse-dev libcanberra-dev ;;
   # The dialog's font (DejaVu Sans Condensed, from -extra) and its fallback.
-  run) echo qt6-qpa-plugins qt6-wayland fonts-dejavu-core fonts-dejavu-extra fonts-liberation2 ;;
+  # The warning sound: libcanberra's PulseAudio driver and the sound theme.
+  run)
+    echo qt6-qpa-plugins qt6-wayland fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
+    echo libcanberra-pulse sound-theme-freedesktop
+    ;;
   demo)
     echo xvfb xdotool x11-utils imagemagick sox pulseaudio-utils python3 procps
     if [ "$(demo_server)" = pipewire ]; then echo "${pipewire_packages[@]}"; else echo pulseaudio; fi
@@ -48,8 +52,17 @@ group_packages() {  # group
     echo clang-format libgtest-dev libgmock-dev libbenchmark-dev valgrind git xclip x11-apps
     # Wayland and screen-reader tests: a compositor, a session bus, AT-SPI from python.
     echo weston dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-gi
-    # The tests' private servers: never the PulseAudio daemon beside PipeWire's.
-    if pipewire_desktop; then echo "${pipewire_packages[@]}"; else echo pulseaudio; fi
+    # The tests' private servers, both where no desktop runs one: never the
+    # PulseAudio daemon beside PipeWire's, and never PipeWire's beside a
+    # desktop's PulseAudio daemon (outside CI, the daemon already installed
+    # is taken for the desktop's). A server left out is skipped with a line.
+    if pipewire_desktop; then
+      echo "${pipewire_packages[@]}"
+    elif installed pulseaudio && [ "${CI:-}" != true ]; then
+      echo pulseaudio
+    else
+      echo pulseaudio "${pipewire_packages[@]}"
+    fi
     ;;
   wine)
     echo mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \

@@ -10,12 +10,15 @@ namespace {
 const char kNoMemory[] = "Can not allocate memory!";
 const char kNoDevice[] = "I can't open wave device. Maybe Your SB does not support dual mode.";
 
+// One warning sound, the desktop's and not the bell, as the box shows.
 void ExpectOneWarning(const ProgramRun &run, const char *text)
 {
-    ASSERT_EQ(run.window.beeps.size(), 1u);
-    EXPECT_EQ(run.window.beeps[0].type, (unsigned)MB_ICONEXCLAMATION);
+    EXPECT_TRUE(run.window.beeps.empty());
+    ASSERT_EQ(run.audio.eventSounds.size(), 1u);
+    EXPECT_EQ(run.audio.eventSounds[0].type, (unsigned)MB_ICONEXCLAMATION);
     ASSERT_EQ(run.window.messageBoxes.size(), 1u);
-    EXPECT_LT(run.window.beeps[0].order, run.window.messageBoxes[0].order);  // the beep first
+    EXPECT_EQ(run.audio.eventSounds[0].at, run.window.messageBoxes[0].shownAt);
+    EXPECT_LT(run.audio.eventSounds[0].order, run.window.messageBoxes[0].order);  // the sound first
     EXPECT_EQ(run.window.messageBoxes[0].text, text);
     EXPECT_EQ(run.window.messageBoxes[0].caption, "Vazozo1");
     EXPECT_EQ(run.window.messageBoxes[0].type, (unsigned)MB_ICONEXCLAMATION);
@@ -93,6 +96,21 @@ TEST(Failures, CaptureDeviceThatWillNotOpenEndsTheProgram)
     EXPECT_EQ(loop.captureBlock1, nullptr);
     EXPECT_EQ(loop.captureBlock2, nullptr);
     EXPECT_EQ(loop.latestBlock, nullptr);
+}
+
+// With no sound server there is no event sound to play: the display's bell.
+TEST(Failures, NoSoundServerRingsTheBellInstead)
+{
+    ProgramRun run;
+    run.audio.captureOpenResult = MMSYSERR_BADDEVICEID;
+    run.audio.eventSoundServer = false;
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_TRUE(run.audio.eventSounds.empty());
+    ASSERT_EQ(run.window.beeps.size(), 1u);
+    EXPECT_EQ(run.window.beeps[0].type, (unsigned)MB_ICONEXCLAMATION);
+    ASSERT_EQ(run.window.messageBoxes.size(), 1u);
+    EXPECT_EQ(run.window.beeps[0].at, run.window.messageBoxes[0].shownAt);
 }
 
 TEST(Failures, PlaybackDeviceThatWillNotOpenNeverGetsCaptureGoing)

@@ -58,10 +58,12 @@ TEST(PassThrough, PlaysTheInputAfterTwoBlocksOfSilence)
 
 TEST(PassThrough, LateCaptureGivesThreeBlocksAndNeverHeapGarbage)
 {
-    // Capture reaches the program after playback's first block is done, so
-    // the first refill comes from the hand-over block before any capture.
+    // Capture reaches the program so late that the layer hands playback's
+    // first block back before it (it waits only while the second block has
+    // 70 ms more to play), so the first refill comes from the hand-over
+    // block before any capture.
     ProgramRun run;
-    run.audio.captureLatency = 100;
+    run.audio.captureLatency = Ms(130);
     run.window.ClickAt(Ms(100), IDC_RECORD);
     run.window.ClickAt(Ms(4000), IDC_STOP);
     run.window.CloseAt(Ms(5000));

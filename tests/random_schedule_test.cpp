@@ -9,6 +9,8 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -344,7 +346,7 @@ INT_PTR CALLBACK WritesTheOtherPlaybackBlock(HWND hDlg, UINT message, WPARAM wPa
     return RecordDialogProc(hDlg, message, wParam, lParam);
 }
 
-std::vector<BYTE *> forgotten;  // freed by the test, so the leak checker stays quiet
+std::vector<BYTE *> forgotten;  // kept reachable, so the leak checker stays quiet
 
 INT_PTR CALLBACK ForgetsCaptureBlocks(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -390,17 +392,29 @@ struct Fault {
 
 class FaultyPrograms : public testing::TestWithParam<Fault> {};
 
+// One seed in a child process: a faulty program may also touch a block
+// after its release, which the test heap ends with a crash; that seed then
+// tells nothing, and the next one is tried.
+bool CaughtWithSeed(uint64_t seed, const Fault &fault)
+{
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        Outcome out = RunSchedule(seed, fault.proc);
+        for (const std::string &failure : out.failures)
+            if (failure.find(fault.caught) != std::string::npos)
+                _exit(0);
+        _exit(1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 TEST_P(FaultyPrograms, AreCaught)
 {
-    for (uint64_t seed = 1; seed <= 300; seed++) {
-        Outcome out = RunSchedule(seed, GetParam().proc);
-        for (BYTE *block : forgotten)
-            free(block);
-        forgotten.clear();
-        for (const std::string &failure : out.failures)
-            if (failure.find(GetParam().caught) != std::string::npos)
-                return;
-    }
+    for (uint64_t seed = 1; seed <= 300; seed++)
+        if (CaughtWithSeed(seed, GetParam()))
+            return;
     ADD_FAILURE() << GetParam().name << " went unnoticed for 300 seeds";
 }
 

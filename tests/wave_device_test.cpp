@@ -197,6 +197,70 @@ TEST(WaveOut, BlocksAreDoneWhenPlayedAndResetHandsTheRestBack)
     EXPECT_EQ(probe.run.audio.Played(started + kBlock + 512), -1);  // stopped at the reset
 }
 
+// With capture running, a played block comes back only once capture has
+// heard as far as its end, so the two devices keep step as on one sound
+// card; but only while what is queued after it plays for 70 ms more, so
+// devices that really drift apart still play on.
+TEST(WaveDuplex, PlaybackWaitsForCaptureToCatchUpButNotForLong)
+{
+    WaveProbe probe;
+    probe.run.audio.captureLatency = Ms(40);  // capture reaches the layer late
+    HWAVEIN in = nullptr;
+    HWAVEOUT out = nullptr;
+    Block c1, c2, p1, p2, p3, p4;
+    Ticks started = 0;
+    probe.Run(
+        [&] {
+            waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
+            waveOutOpen(&out, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
+            for (Block *k : {&c1, &c2}) {
+                waveInPrepareHeader(in, &k->header, sizeof(WAVEHDR));
+                waveInAddBuffer(in, &k->header, sizeof(WAVEHDR));
+            }
+            waveInStart(in);
+            for (Block *k : {&p1, &p2, &p3, &p4}) {
+                waveOutPrepareHeader(out, &k->header, sizeof(WAVEHDR));
+                waveOutWrite(out, &k->header, sizeof(WAVEHDR));
+            }
+            started = probe.run.clock.Now();
+            // Then capture falls far behind, as on a clock of its own.
+            probe.run.At(started + 2 * kBlock + Ms(50), [&] { probe.run.audio.captureLatency = Ms(400); });
+            probe.run.At(started + 4 * kBlock + Ms(20), [&] {
+                waveInReset(in);
+                waveOutReset(out);
+            });
+        },
+        Ms(2000));
+
+    std::vector<Notice> dones, datas;
+    for (const Notice &n : probe.notices) {
+        if (n.message == MM_WOM_DONE)
+            dones.push_back(n);
+        if (n.message == MM_WIM_DATA)
+            datas.push_back(n);
+    }
+    ASSERT_GE(dones.size(), 3u);
+    ASSERT_GE(datas.size(), 2u);
+    // The first two played blocks wait for the capture block that ends with
+    // them, and come right after it.
+    for (int k = 0; k < 2; k++) {
+        EXPECT_EQ(datas[k].at, started + (k + 1) * kBlock + Ms(40)) << k;
+        EXPECT_EQ(dones[k].at, datas[k].at) << k;
+    }
+    auto place = [&](const WAVEHDR *header) {
+        for (size_t i = 0; i < probe.notices.size(); i++)
+            if (probe.notices[i].header == header)
+                return i;
+        return probe.notices.size();
+    };
+    EXPECT_GT(place(&p1.header), place(&c1.header));
+    EXPECT_GT(place(&p2.header), place(&c2.header));
+    // The third waits until 70 ms of the fourth are left to play.
+    EXPECT_EQ(dones[2].header, &p3.header);
+    EXPECT_GE(dones[2].at, started + 4 * kBlock - Ms(70));
+    EXPECT_LE(dones[2].at, started + 4 * kBlock - Ms(70) + probe.run.audio.chunk);
+}
+
 TEST(WaveOpen, FailedOrBadOpensLeaveNoDeviceAndPostNothing)
 {
     WaveProbe probe;

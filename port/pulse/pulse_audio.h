@@ -1,5 +1,5 @@
-// The sound server on a Linux desktop: PulseAudio (or PipeWire's PulseAudio
-// service), driven through libpulse's threaded mainloop and asynchronous API.
+// The sound server on a Linux desktop: PulseAudio, or PipeWire's PulseAudio
+// service, as the layer's sound system.
 #pragma once
 
 #include <memory>
@@ -9,14 +9,14 @@
 
 namespace port {
 
-namespace pulse_detail {
+namespace pulse {
 class Connection;
 }
 
-// The wave mapper is the server's default source and default sink. Streams
-// carry 16-bit samples to the server and convert 8-bit data here. Streams of
-// one server share a connection, made on the first open and dropped with the
-// last stream, so an idle program holds no connection and no timer.
+// The wave mapper is the server's default source and default sink, or the
+// ones PULSE_SOURCE and PULSE_SINK name. Streams of one server share a
+// connection, made on the first open and dropped with the last stream, so
+// an idle program holds no connection and no timer.
 class PulseAudioBackend : public AudioBackend {
 public:
     PulseAudioBackend();
@@ -30,11 +30,11 @@ public:
                           std::unique_ptr<AudioStream> *stream) override;
 
 private:
-    MMRESULT Open(const WAVEFORMATEX &format, CaptureSink *sink, PlaybackSource *source,
-                  std::unique_ptr<AudioStream> *stream);
+    // The shared connection, made if there is none that works; by `deadline`.
+    MMRESULT Connection(uint64_t deadline, std::shared_ptr<pulse::Connection> *connection);
 
     std::mutex mutex_;
-    std::weak_ptr<pulse_detail::Connection> connection_;
+    std::weak_ptr<pulse::Connection> connection_;
 };
 
 }  // namespace port

@@ -61,7 +61,7 @@ void SimWindow::CloseNow()
 
 void SimWindow::OpenMessageBox(const char *text, const char *caption, unsigned type)
 {
-    messageBoxes.push_back({text, caption, type, clock_.Now(), (int)(beeps.size() + messageBoxes.size())});
+    messageBoxes.push_back({text, caption, type, clock_.Now(), clock_.NextSighting()});
     boxOpen_ = true;
     clock_.After(messageBoxDelay, [this] { boxOpen_ = false; });
 }

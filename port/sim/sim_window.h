@@ -17,7 +17,7 @@ struct ShownMessageBox {
     std::string caption;
     unsigned type;
     Ticks shownAt;
-    int order;  // among the boxes and beeps, from 0
+    int order;  // among the boxes, beeps and event sounds
 };
 
 struct BeepRecord {
@@ -88,10 +88,7 @@ public:
     void SystemCommand(unsigned command) override { systemCommands.push_back(command); }
     void OpenMessageBox(const char *text, const char *caption, unsigned type) override;
     bool MessageBoxOpen() override { return boxOpen_; }
-    void Beep(unsigned type) override
-    {
-        beeps.push_back({type, clock_.Now(), (int)(beeps.size() + messageBoxes.size())});
-    }
+    void Beep(unsigned type) override { beeps.push_back({type, clock_.Now(), clock_.NextSighting()}); }
     void ClientSize(int *width, int *height) override
     {
         *width = clientWidth;

@@ -27,6 +27,9 @@ public:
     // Moves to the earliest event and runs it; false when none is left.
     bool RunNext();
     bool Idle() const { return events_.empty(); }
+    // Numbers what the user sees and hears (boxes, beeps, sounds) as it
+    // happens, so that their order shows even at the same tick.
+    int NextSighting() { return sightings_++; }
     // Runs every event due now, and only those.
     void RunDue()
     {
@@ -47,6 +50,7 @@ private:
     std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
     Ticks now_ = 0;
     uint64_t order_ = 0;
+    int sightings_ = 0;
 };
 
 }  // namespace port::sim

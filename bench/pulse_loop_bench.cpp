@@ -1,11 +1,8 @@
-// The program's sound loop on the PulseAudio backend alone, for
-// bench/pulse_loop.sh:
-//   pulse_loop_bench clicks SECONDS > clicks.raw   a click train, s16 stereo, left only
-//   pulse_loop_bench loop SECONDS                  run the loop on the default devices
-//   pulse_loop_bench analyze RECORDING.raw         delay and lost/repeated blocks
-//   pulse_loop_bench idle                          wake-ups with and without streams
-// Clicks come every 441 samples; each one's height says which it is, modulo
-// 32, so a click that comes out can be told from its neighbours.
+// The program's sound loop on the PulseAudio backend alone, without the
+// wave layer (so without its keeping capture and playback in step), for
+// bench/pulse_loop.sh and bench/pulse_idle.sh:
+//   pulse_loop_bench loop SECONDS   run the loop on the default devices
+//   pulse_loop_bench idle           wake-ups with and without streams
 #include "pulse_audio.h"
 
 #include <dirent.h>
@@ -29,8 +26,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr unsigned kRate = 11025;
 constexpr size_t kBlock = 2048;
-constexpr int kClickSpacing = 441;
-constexpr int kClickIds = 32;
 
 double Ms(Clock::duration d)
 {
@@ -92,18 +87,6 @@ long OtherThreadsSwitches(int *threads)
     if (dir)
         closedir(dir);
     return total;
-}
-
-int MakeClicks(double seconds)
-{
-    const long frames = static_cast<long>(seconds * kRate);
-    for (long i = 0; i < frames; ++i) {
-        int16_t frame[2] = {0, 0};
-        if (i % kClickSpacing == 0)
-            frame[0] = static_cast<int16_t>((i / kClickSpacing % kClickIds + 1) * 512);
-        fwrite(frame, sizeof frame, 1, stdout);
-    }
-    return 0;
 }
 
 // The wave layer and the dialog, reduced to what the loop needs: headers
@@ -311,80 +294,14 @@ int Idle()
     return 0;
 }
 
-struct Click {
-    long at;
-    int id;
-};
-
-std::vector<Click> FindClicks(const std::vector<int16_t> &channel)
-{
-    std::vector<Click> clicks;
-    for (size_t i = 0; i < channel.size(); ++i)
-        if (channel[i] > 0)
-            clicks.push_back({static_cast<long>(i), channel[i] / 512 - 1});
-    return clicks;
-}
-
-int Analyze(const char *path)
-{
-    FILE *f = fopen(path, "rb");
-    if (!f)
-        return perror(path), 1;
-    std::vector<int16_t> left, right;
-    int16_t frame[2];
-    while (fread(frame, sizeof frame, 1, f) == 1)
-        left.push_back(frame[0]), right.push_back(frame[1]);
-    fclose(f);
-    std::vector<Click> in = FindClicks(left), out = FindClicks(right);
-    std::vector<int> heard(in.size(), 0);
-    std::vector<double> delays;
-    int unmatched = 0;
-    size_t lo = in.size(), hi = 0, j = 0;
-    for (const Click &o : out) {
-        // The one click with this height between 50 ms and 1.3 s earlier.
-        while (j < in.size() && in[j].at < o.at - static_cast<long>(1.3 * kRate))
-            ++j;
-        size_t k = j;
-        while (k < in.size() && in[k].at <= o.at - static_cast<long>(0.05 * kRate) && in[k].id != o.id)
-            ++k;
-        if (k == in.size() || in[k].at > o.at - static_cast<long>(0.05 * kRate)) {
-            unmatched++;
-            continue;
-        }
-        if (heard[k]++ == 0)
-            delays.push_back((o.at - in[k].at) * 1000.0 / kRate);
-        lo = std::min(lo, k), hi = std::max(hi, k);
-    }
-    // Runs of clicks lost or heard twice are blocks lost or repeated.
-    int missing = 0, repeated = 0, missing_runs = 0, repeated_runs = 0;
-    for (size_t k = lo; k <= hi && k < in.size(); ++k) {
-        bool gone = heard[k] == 0, twice = heard[k] > 1;
-        missing += gone, repeated += twice;
-        missing_runs += gone && (k == lo || heard[k - 1] != 0);
-        repeated_runs += twice && (k == lo || heard[k - 1] <= 1);
-    }
-    Stats d = Summarize(delays);
-    printf("recording: %.1f s, clicks in %zu, out %zu, unmatched %d\n", left.size() / double(kRate),
-           in.size(), out.size(), unmatched);
-    printf("delay: median %.1f ms, min %.1f, max %.1f (%.2f-%.2f blocks)\n", d.median, d.min, d.max,
-           d.min * kRate / 1000 / kBlock, d.max * kRate / 1000 / kBlock);
-    printf("clicks lost: %d in %d runs; heard twice: %d in %d runs\n", missing, missing_runs, repeated,
-           repeated_runs);
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && !strcmp(argv[1], "clicks"))
-        return MakeClicks(atof(argv[2]));
     if (argc == 3 && !strcmp(argv[1], "loop"))
         return Loop().Run(atof(argv[2]));
-    if (argc == 3 && !strcmp(argv[1], "analyze"))
-        return Analyze(argv[2]);
     if (argc == 2 && !strcmp(argv[1], "idle"))
         return Idle();
-    fprintf(stderr, "usage: %s clicks SECONDS | loop SECONDS | analyze FILE | idle\n", argv[0]);
+    fprintf(stderr, "usage: %s loop SECONDS | idle\n", argv[0]);
     return 2;
 }

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The Linux build's pass-through, measured on one server, with or without a
+# load on the machine: a click train (e2e/clicks.py, a click every 40 ms, so
+# every block is checked) goes into the rig's source for SECONDS while the
+# bus is recorded. Prints the delay, the blocks lost or played twice, other
+# moves of the sound, and the program's CPU time and wake-ups while it runs.
+#
+#   bench/loop.sh [--short] [--load none|busy|build] [--trace] [--keep DIR] [--pipeline] [SECONDS]
+#                                     default none, 60 s; --short: 10 s
+#
+# LARKSPAN_SOUND_SERVER chooses the server, LARKSPAN_APP the program (the
+# benchmarks build other leads and fragments into folders of their own).
+# --load busy: two processes that spin; build: a C++ build with -j2, over
+# and over (bench/load.sh). --trace: the program writes its sound trace and
+# bench/trace_report.py's verdict is printed too (the trace costs CPU time:
+# leave it out of CPU figures). --keep: the recording, the trace and the
+# program's output go to DIR. --pipeline: parec | pacat in the program's
+# format instead of the program, for what the server and the rig do to a
+# stream of their own under the same load.
+
+# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
+set -uo pipefail
+load=none trace=0 keep= pipeline=0 seconds=60
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --load)
+        load=$2
+        shift
+        ;;
+    --trace) trace=1 ;;
+    --short) seconds=10 ;;
+    --pipeline) pipeline=1 ;;
+    --keep)
+        keep=$2
+        shift
+        ;;
+    *) seconds=$1 ;;
+    esac
+    shift
+done
+source "$(dirname "$0")/lib.sh"
+source "$BENCH_ROOT/e2e/app_lib.sh"
+source "$BENCH_ROOT/bench/load.sh"
+trap 'load_stop; bench_cleanup' EXIT
+
+bench_deps
+APP=$(bench_linux_app) || exit 1
+bench_machine
+e2e_display || exit 1
+e2e_sound_server || exit 1
+note "server: $LARKSPAN_SOUND_SERVER; $([ $pipeline = 1 ] && echo "parec | pacat" || echo "program: $APP"); load: $load; $seconds s"
+# The train ends before Stop: a server may take back the end of a flushed
+# stream from the sink, and its monitor's recording then shows bits twice.
+# It is fed with a roomy buffer: a feeder that runs dry under load makes
+# PulseAudio rewind the sink, and the recording and the program's source
+# may then hear different takes of the same stretch.
+python3 "$BENCH_ROOT/e2e/clicks.py" make $((seconds + 2)) "$E2E_DIR/clicks.raw"
+load_start "$load" || exit 1
+sleep 5
+load_start_avg=$(cut -d' ' -f1 /proc/loadavg)
+
+if [ $pipeline = 0 ]; then
+    [ $trace = 1 ] && export LARKSPAN_SOUND_TRACE=$E2E_DIR/trace.txt
+    app_start "$E2E_DIR/app.log" || exit 1
+    unset LARKSPAN_SOUND_TRACE
+fi
+e2e_record_bus "$E2E_DIR/bus.raw" $((seconds + 7))
+pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 "$E2E_DIR/clicks.raw" &
+E2E_PIDS+=($!)
+sleep 0.5
+if [ $pipeline = 0 ]; then
+    app_record
+    app_wait_streams 3 10 || { note "Record did not open both streams"; exit 1; }
+    pids=$APP_PID
+else
+    bench_start_pipeline
+    pids="$PIPE_REC $PIPE_PLAY"
+fi
+switches() {  # all threads of the measured processes
+    local p n=0
+    for p in $pids; do n=$((n + $(bench_switches "$p"))); done
+    echo $n
+}
+sleep 2
+# shellcheck disable=SC2086 # a list of pids
+ticks0=$(bench_ticks $pids) switches0=$(switches) t0=$(date +%s.%N)
+sleep "$seconds"
+# shellcheck disable=SC2086
+ticks1=$(bench_ticks $pids) switches1=$(switches) t1=$(date +%s.%N)
+load_end_avg=$(cut -d' ' -f1 /proc/loadavg)
+if [ $pipeline = 0 ]; then
+    app_stop
+    app_wait_buttons idle 5
+else
+    bench_stop_pipeline
+fi
+load_stop
+sleep 6
+[ $pipeline = 0 ] && app_close 10
+
+python3 "$BENCH_ROOT/e2e/clicks.py" analyze "$E2E_DIR/bus.raw" | sed 's/^/# /'
+python3 "$BENCH_ROOT/e2e/clicks.py" figures "$E2E_DIR/bus.raw" | while read -r name value; do
+    case $name in
+    delay_*) figure "loop.$name" "$value" ms ;;
+    *) figure "loop.$name" "$value" count ;;
+    esac
+done
+elapsed=$(python3 -c "print($t1 - $t0)")
+figure loop.cpu_per_minute "$(python3 -c "print('%.3f' % (($ticks1 - $ticks0) / $CLK_TCK * 60 / $elapsed))")" s/min
+figure loop.wakeups "$(python3 -c "print('%.1f' % (($switches1 - $switches0) / $elapsed))")" 1/s
+note "load (1 min) at start $load_start_avg, at end $load_end_avg"
+if [ $trace = 1 ]; then
+    python3 "$BENCH_ROOT/bench/trace_report.py" "$E2E_DIR/trace.txt" | grep -v '^ ' | grep . | sed 's/^/# /'
+    figure loop.trace_refill_faults "$(python3 "$BENCH_ROOT/bench/trace_report.py" "$E2E_DIR/trace.txt" |
+        awk '/^refills with/ {print $NF}')" count
+fi
+if [ -n "$keep" ]; then
+    mkdir -p "$keep"
+    cp "$E2E_DIR/bus.raw" "$E2E_DIR/app.log" "$keep/"
+    [ $trace = 1 ] && cp "$E2E_DIR/trace.txt" "$keep/"
+fi
+exit 0

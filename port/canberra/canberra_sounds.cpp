@@ -1,0 +1,179 @@
+// Event sounds on libcanberra's PulseAudio driver, from one thread that
+// keeps a context while sounds play and drops it (and with it the server
+// connection) once they are done.
+#include "canberra/canberra_sounds.h"
+
+#include <windows.h>
+
+#include <canberra.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace port {
+
+namespace {
+
+// How long MessageBeep waits for the sound to start: a server that answers
+// at all answers well within it.
+constexpr auto kStartWait = std::chrono::milliseconds(500);
+// How long the program's end waits for a stuck thread before leaving it.
+constexpr auto kEndWait = std::chrono::milliseconds(300);
+
+}  // namespace
+
+struct CanberraEventSounds::Player {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::pair<uint64_t, const char *>> requests;  // ticket, event id
+    uint64_t nextTicket = 1;
+    uint64_t answered = 0;  // tickets up to this one have their answer
+    bool lastPlays = false;
+    int finished = 0;  // sounds that ended since the thread last looked
+    bool stop = false;
+    bool ended = false;
+
+    static void OnFinished(ca_context *, uint32_t, int, void *userdata);
+    void Run();
+};
+
+void CanberraEventSounds::Player::OnFinished(ca_context *, uint32_t, int, void *userdata)
+{
+    Player *player = static_cast<Player *>(userdata);
+    std::lock_guard<std::mutex> lock(player->mutex);
+    player->finished++;
+    player->changed.notify_all();
+}
+
+namespace {
+
+ca_context *NewContext()
+{
+    ca_context *context = nullptr;
+    if (ca_context_create(&context) != CA_SUCCESS)
+        return nullptr;
+    // Only the sound server: where there is none, the caller rings the bell.
+    if (ca_context_set_driver(context, "pulse") != CA_SUCCESS ||
+        ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Larkspan", CA_PROP_APPLICATION_ID,
+                                "org.example.Larkspan", CA_PROP_APPLICATION_ICON_NAME, "org.example.Larkspan",
+                                nullptr) != CA_SUCCESS ||
+        ca_context_open(context) != CA_SUCCESS) {
+        ca_context_destroy(context);
+        return nullptr;
+    }
+    return context;
+}
+
+}  // namespace
+
+void CanberraEventSounds::Player::Run()
+{
+    ca_context *context = nullptr;
+    int playing = 0;
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        changed.wait(lock, [this] { return stop || !requests.empty() || finished > 0; });
+        if (stop)
+            break;
+        playing -= finished;
+        finished = 0;
+        while (!requests.empty()) {
+            const auto request = requests.front();
+            requests.pop_front();
+            lock.unlock();
+            if (!context)
+                context = NewContext();
+            bool plays = false;
+            if (context) {
+                ca_proplist *properties = nullptr;
+                ca_proplist_create(&properties);
+                ca_proplist_sets(properties, CA_PROP_EVENT_ID, request.second);
+                ca_proplist_sets(properties, CA_PROP_EVENT_DESCRIPTION, "Warning");
+                plays = ca_context_play_full(context, 0, properties, OnFinished, this) == CA_SUCCESS;
+                ca_proplist_destroy(properties);
+            }
+            // A context whose server went away stays useless: the next sound
+            // gets a fresh one.
+            if (!plays && context && playing == 0) {
+                ca_context_destroy(context);
+                context = nullptr;
+            }
+            lock.lock();
+            playing += plays;
+            answered = request.first;
+            lastPlays = plays;
+            changed.notify_all();
+        }
+        if (playing <= 0 && context) {
+            lock.unlock();
+            ca_context_destroy(context);
+            context = nullptr;
+            lock.lock();
+            playing = 0;
+        }
+    }
+    lock.unlock();
+    if (context)
+        ca_context_destroy(context);
+    lock.lock();
+    ended = true;
+    changed.notify_all();
+}
+
+CanberraEventSounds::CanberraEventSounds() : player_(std::make_shared<Player>()) {}
+
+CanberraEventSounds::~CanberraEventSounds()
+{
+    if (!thread_.joinable())
+        return;
+    bool ended;
+    {
+        std::unique_lock<std::mutex> lock(player_->mutex);
+        player_->stop = true;
+        player_->changed.notify_all();
+        ended = player_->changed.wait_for(lock, kEndWait, [this] { return player_->ended; });
+    }
+    // A thread stuck on a server that does not answer is left behind; it
+    // holds its own reference to what it uses.
+    if (ended)
+        thread_.join();
+    else
+        thread_.detach();
+}
+
+const char *CanberraEventSounds::EventId(unsigned type)
+{
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND:
+        return "dialog-error";
+    case MB_ICONQUESTION:
+        return "dialog-question";
+    case MB_ICONEXCLAMATION:
+        return "dialog-warning";
+    case MB_ICONASTERISK:
+        return "dialog-information";
+    default:
+        return "bell";
+    }
+}
+
+bool CanberraEventSounds::Play(unsigned type)
+{
+    // The thread comes with the first sound: most runs never beep.
+    if (!thread_.joinable()) {
+        std::shared_ptr<Player> player = player_;
+        thread_ = std::thread([player] { player->Run(); });
+    }
+    std::unique_lock<std::mutex> lock(player_->mutex);
+    const uint64_t ticket = player_->nextTicket++;
+    player_->requests.emplace_back(ticket, EventId(type));
+    player_->changed.notify_all();
+    if (!player_->changed.wait_for(lock, kStartWait, [&] { return player_->answered >= ticket; }))
+        return false;
+    return player_->answered == ticket && player_->lastPlays;
+}
+
+}  // namespace port

@@ -1,0 +1,60 @@
+// The play clock: the last timing report, run on at the sample rate while
+// the server shows signs of life, capped by what was written.
+#include "play_clock.h"
+
+#include <algorithm>
+
+namespace port::pulse {
+
+PlayClock::PlayClock(uint32_t rate, uint64_t leadFrames, int64_t maxCoastUs)
+    : rate_(rate), leadFrames_(leadFrames), maxCoastUs_(maxCoastUs)
+{
+}
+
+void PlayClock::Reset()
+{
+    run_ = Run();
+}
+
+void PlayClock::Wrote(uint64_t frames)
+{
+    run_.written += frames;
+}
+
+void PlayClock::Heard(int64_t atUs)
+{
+    run_.heardAt = std::max(run_.heardAt, atUs);
+}
+
+void PlayClock::Report(int64_t atUs, uint64_t takenFrames, int64_t sinkLatencyUs, bool playing)
+{
+    // A report older than the one in hand (an answer that crossed a newer
+    // one) would only move the clock back.
+    if (run_.reported && atUs < run_.reportAt)
+        return;
+    run_.reported = true;
+    run_.reportAt = atUs;
+    run_.taken = takenFrames;
+    run_.sinkLatencyUs = std::max<int64_t>(sinkLatencyUs, 0);
+    run_.playing = playing;
+    Heard(atUs);
+}
+
+uint64_t PlayClock::ProgramFrames(int64_t nowUs)
+{
+    int64_t frames = 0;
+    if (run_.reported) {
+        // A playing stream moves on at the rate while the server lives; one
+        // that is not only plays out what the sink held.
+        int64_t until = run_.playing ? std::min(nowUs, run_.heardAt + maxCoastUs_)
+                                     : std::min(nowUs, run_.reportAt + run_.sinkLatencyUs);
+        const int64_t onUs = std::max<int64_t>(until - run_.reportAt, 0) - run_.sinkLatencyUs;
+        frames = (int64_t)run_.taken + onUs * (int64_t)rate_ / 1000000;
+    }
+    uint64_t position = frames > 0 ? (uint64_t)frames : 0;
+    position = std::min(position, run_.written);
+    run_.answered = std::max(run_.answered, position);
+    return run_.answered > leadFrames_ ? run_.answered - leadFrames_ : 0;
+}
+
+}  // namespace port::pulse

@@ -1,0 +1,54 @@
+// How far a playback stream has really played: the frames of the program's
+// data the sink has put out by now, worked out from the sound server's
+// timing reports. It knows nothing of the server itself, so that its rules
+// can be tried with made-up reports.
+#pragma once
+
+#include <stdint.h>
+
+namespace port::pulse {
+
+class PlayClock {
+public:
+    // `rate` frames a second. `leadFrames` of silence go to the server ahead
+    // of the program's data. Between reports the clock runs on by itself,
+    // but never further than `maxCoastUs` past the last sign of life from
+    // the server: a server that is held up plays nothing either.
+    PlayClock(uint32_t rate, uint64_t leadFrames, int64_t maxCoastUs);
+
+    // A new run: nothing written, nothing played, earlier reports forgotten.
+    void Reset();
+    // `frames` more went to the server, the lead included.
+    void Wrote(uint64_t frames);
+    // The server answered or asked for data at `atUs`.
+    void Heard(int64_t atUs);
+    // A timing report, current at `atUs`: the server had taken
+    // `takenFrames` of the stream, of which the sink still held
+    // `sinkLatencyUs`; and the stream was playing, or not (corked, or run
+    // dry, when the sink only plays out what it holds).
+    void Report(int64_t atUs, uint64_t takenFrames, int64_t sinkLatencyUs, bool playing);
+
+    // Frames of the program's data (the lead not counted) put out by
+    // `nowUs`: never more than was written, never fewer than before.
+    uint64_t ProgramFrames(int64_t nowUs);
+
+private:
+    const uint32_t rate_;
+    const uint64_t leadFrames_;
+    const int64_t maxCoastUs_;
+
+    // What a run has learnt; stream frames count the lead.
+    struct Run {
+        uint64_t written = 0;
+        uint64_t answered = 0;
+        bool reported = false;
+        int64_t reportAt = 0;
+        uint64_t taken = 0;
+        int64_t sinkLatencyUs = 0;
+        bool playing = false;
+        int64_t heardAt = 0;
+    };
+    Run run_;
+};
+
+}  // namespace port::pulse

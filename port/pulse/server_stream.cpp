@@ -1,0 +1,131 @@
+// The server stream both directions share: properties, corked open, uncork
+// or reconnect on start, cork and flush on stop.
+#include "server_stream.h"
+
+namespace port::pulse {
+
+namespace {
+
+// 8-bit samples travel as 16-bit ones: what the server mixes anyway.
+pa_sample_spec ServerSpec(const WAVEFORMATEX &format)
+{
+    pa_sample_spec spec;
+    spec.format = PA_SAMPLE_S16NE;
+    spec.rate = format.nSamplesPerSec;
+    spec.channels = static_cast<uint8_t>(format.nChannels);
+    return spec;
+}
+
+}  // namespace
+
+ServerStream::ServerStream(std::shared_ptr<Connection> connection, const WAVEFORMATEX &format,
+                           const char *name, bool corked)
+    : connection_(std::move(connection)),
+      spec_(ServerSpec(format)),
+      userFrame_(format.nBlockAlign),
+      serverFrame_(pa_frame_size(&spec_)),
+      name_(name),
+      corked_(corked)
+{
+}
+
+ServerStream::~ServerStream()
+{
+    LoopLock lock(loop());
+    Detach();
+}
+
+MMRESULT ServerStream::Open(pa_usec_t deadline)
+{
+    LoopLock lock(loop());
+    stream_ = Connect(corked_);
+    if (!stream_)
+        return MMSYSERR_BADDEVICEID;
+    bool settled = connection_->WaitUntil(deadline, [this] {
+        pa_stream_state_t s = pa_stream_get_state(stream_);
+        return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+    });
+    if (!settled)
+        connection_->MarkStale();
+    if (!Ready()) {
+        Detach();
+        return MMSYSERR_BADDEVICEID;
+    }
+    fresh_ = true;
+    return MMSYSERR_NOERROR;
+}
+
+pa_stream *ServerStream::Connect(bool corked)
+{
+    pa_proplist *properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, name_);
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, kApplicationName);
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, kApplicationId);
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, kApplicationId);
+    pa_stream *s = pa_stream_new_with_proplist(context(), name_, &spec_, nullptr, properties);
+    pa_proplist_free(properties);
+    if (!s)
+        return nullptr;
+    pa_stream_set_state_callback(s, OnState, this);
+    // The device is the server's default, or what PULSE_SINK or
+    // PULSE_SOURCE names: libpulse reads them when none is given.
+    const int flags = PA_STREAM_ADJUST_LATENCY | (corked ? PA_STREAM_START_CORKED : 0);
+    if (ConnectStream(s, static_cast<pa_stream_flags_t>(flags)) < 0) {
+        ClearCallbacks(s);
+        pa_stream_unref(s);
+        return nullptr;
+    }
+    return s;
+}
+
+void ServerStream::ClearCallbacks(pa_stream *s)
+{
+    pa_stream_set_state_callback(s, nullptr, nullptr);
+    pa_stream_set_read_callback(s, nullptr, nullptr);
+    pa_stream_set_write_callback(s, nullptr, nullptr);
+    pa_stream_set_underflow_callback(s, nullptr, nullptr);
+    pa_stream_set_started_callback(s, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(s, nullptr, nullptr);
+}
+
+void ServerStream::Detach()
+{
+    if (!stream_)
+        return;
+    ClearCallbacks(stream_);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
+        pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void ServerStream::Resume()
+{
+    if (fresh_) {
+        fresh_ = false;
+        if (Ready()) {
+            if (corked_)
+                Done(pa_stream_cork(stream_, 0, nullptr, nullptr));
+            return;
+        }
+    }
+    Detach();
+    stream_ = Connect(false);  // a dead server leaves it null: no callbacks
+}
+
+void ServerStream::Halt()
+{
+    fresh_ = false;
+    if (Ready()) {
+        Done(pa_stream_cork(stream_, 1, nullptr, nullptr));
+        Done(pa_stream_flush(stream_, nullptr, nullptr));
+    }
+}
+
+void ServerStream::OnState(pa_stream *, void *userdata)
+{
+    ServerStream *self = static_cast<ServerStream *>(userdata);
+    pa_threaded_mainloop_signal(self->loop(), 0);
+}
+
+}  // namespace port::pulse

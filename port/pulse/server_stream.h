@@ -1,0 +1,68 @@
+// What a capture stream and a playback stream on the sound server share:
+// the server stream itself, named for what it carries and marked as the
+// application's, connected when the device is opened (so the device is
+// checked and held, as an open wave device is) and used by the first run.
+#pragma once
+
+#include <memory>
+
+#include <pulse/pulseaudio.h>
+
+#include "audio_backend.h"
+#include "pulse_connection.h"
+
+namespace port::pulse {
+
+class ServerStream : public AudioStream {
+public:
+    // Connects and waits until the server has the stream ready, or fails by
+    // `deadline`.
+    MMRESULT Open(pa_usec_t deadline);
+
+protected:
+    // A stream that is `corked` until started: capture is; playback is not,
+    // as uncorking it makes PulseAudio rewind the sink to mix it in at once,
+    // and a sink's monitor loses the start of it. An open playback stream
+    // with nothing written waits for data and plays nothing.
+    ServerStream(std::shared_ptr<Connection> connection, const WAVEFORMATEX &format, const char *name,
+                 bool corked);
+    ~ServerStream() override;
+
+    // Connects `s` as a capture or playback stream with its buffer sizes
+    // and callbacks; answers what pa_stream_connect_* answered.
+    virtual int ConnectStream(pa_stream *s, pa_stream_flags_t flags) = 0;
+
+    // The rest runs with the mainloop locked.
+    // Starts a run: the stream Open made is uncorked the first time; every
+    // later run gets a fresh server stream, so that its position starts at
+    // zero again. Does not wait for the server.
+    void Resume();
+    // Corks the stream and drops whatever it holds.
+    void Halt();
+    void Detach();
+    bool Ready() const { return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
+    pa_context *context() const { return connection_->context(); }
+    pa_threaded_mainloop *loop() const { return connection_->loop(); }
+    static void Done(pa_operation *op)
+    {
+        if (op)
+            pa_operation_unref(op);
+    }
+
+    std::shared_ptr<Connection> connection_;
+    const pa_sample_spec spec_;  // what the server carries
+    const size_t userFrame_;     // bytes of a frame as the program has it
+    const size_t serverFrame_;   // bytes of a frame as the server has it
+    pa_stream *stream_ = nullptr;
+
+private:
+    pa_stream *Connect(bool corked);
+    static void ClearCallbacks(pa_stream *s);
+    static void OnState(pa_stream *s, void *userdata);
+
+    const char *const name_;
+    const bool corked_;
+    bool fresh_ = false;  // connected by Open, never started
+};
+
+}  // namespace port::pulse
