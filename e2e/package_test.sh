@@ -39,9 +39,15 @@ e2e_check "metainfo has a screenshot" grep -q '<screenshot type="default">' "$me
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "  Depends: $depends"
 # The libraries the binary links, each as dpkg-shlibdeps names its package.
-for lib in libqt6widgets6 libqt6gui6 libqt6core6 libpulse0 libc6; do
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libpulse0 libcanberra0 libc6; do
     e2e_check "depends on $lib" grep -q "\b$lib (>=" <<<"$depends"
 done
+# What it loads at run time: Qt's display plugins; and what it recommends.
+e2e_check "depends on Qt's X11 and Wayland plugins" grep -q "qt6-qpa-plugins, qt6-wayland" <<<"$depends"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "  Recommends: $recommends"
+e2e_check "recommends the warning sound's driver and theme" \
+    grep -q "libcanberra-pulse, sound-theme-freedesktop" <<<"$recommends"
 lintian --fail-on error "$deb" >"$E2E_DIR/lintian.txt" 2>&1
 status=$?
 grep -v '^running with root privileges' "$E2E_DIR/lintian.txt" | sed 's/^/  lintian: /'

@@ -9,11 +9,11 @@ namespace {
 // 8-bit samples travel as 16-bit ones: what the server mixes anyway.
 pa_sample_spec ServerSpec(const WAVEFORMATEX &format)
 {
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_S16NE;
-    spec.rate = format.nSamplesPerSec;
-    spec.channels = static_cast<uint8_t>(format.nChannels);
-    return spec;
+    pa_sample_spec sample;
+    sample.format = PA_SAMPLE_S16NE;
+    sample.rate = format.nSamplesPerSec;
+    sample.channels = static_cast<uint8_t>(format.nChannels);
+    return sample;
 }
 
 }  // namespace
