@@ -109,3 +109,11 @@ e2e_pixel() {  # png x y
 e2e_green() {  # png x y w h
     convert "$1" -crop "$4x$5+$2+$3" +repage -depth 8 txt:- | grep -c '#00FF00'
 }
+
+# The Linux build's delay window: two blocks (0.372 s) and at most 30 ms
+# more; PipeWire may start capture a quantum (21 ms) after playback, which
+# makes it less than two blocks.
+LINUX_DELAY_TEXT="0.33 to 0.41 s"
+linux_delay_ok() {  # delay in seconds, or "none"
+    python3 -c "import sys; d='$1'; sys.exit(0 if d != 'none' and 0.33 <= float(d) <= 0.41 else 1)"
+}
