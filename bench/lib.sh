@@ -6,7 +6,7 @@
 # Figures go to stdout as plain "name value unit" lines; everything else a
 # script says starts with "# ".
 BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-E2E_DIR=$(mktemp -d /tmp/larkspan-bench.XXXXXX)
+E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-bench.XXXXXX")
 source "$BENCH_ROOT/e2e/lib.sh"
 
 BLOCK_MS=185.760  # 2048 samples at 11025 Hz
