@@ -127,17 +127,28 @@ start)
         bash "$0" stop "$dir" keep >/dev/null 2>&1 || true
         exit 1
     fi
-    pactl load-module module-null-sink sink_name=bus format=s16le rate=11025 channels=2 \
+    # PipeWire now and then refuses a request about a device it is still
+    # setting up ("Not supported"): such a request is asked again for a
+    # while, and fails the start only if it keeps failing.
+    again() {
+        local _
+        for _ in $(seq 40); do
+            "$@" 2>/dev/null && return 0
+            sleep 0.05
+        done
+        "$@"
+    }
+    again pactl load-module module-null-sink sink_name=bus format=s16le rate=11025 channels=2 \
         channel_map=front-left,front-right >/dev/null
     # PipeWire now and then answers "Not supported" to a sink it has only
     # just made; the bus then starts at once, which does no harm.
     pactl suspend-sink bus 1 2>/dev/null || true
-    pactl load-module module-remap-source source_name=mic master=bus.monitor channels=1 \
+    again pactl load-module module-remap-source source_name=mic master=bus.monitor channels=1 \
         master_channel_map=front-left channel_map=mono remix=no >/dev/null
-    pactl load-module module-remap-sink sink_name=spk master=bus channels=1 \
+    again pactl load-module module-remap-sink sink_name=spk master=bus channels=1 \
         master_channel_map=front-right channel_map=mono remix=no >/dev/null
-    pactl set-default-source mic
-    pactl set-default-sink spk
+    again pactl set-default-source mic
+    again pactl set-default-sink spk
     # A null sink delivers in chunks sized by its lowest-latency client: a
     # recorder that is always there keeps capture from arriving in clumps.
     setsid parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 </dev/null >/dev/null 2>&1 &
