@@ -169,7 +169,7 @@ SOURCES
   in_root "$r" "apt-get update -q" >"$log/setup.log" 2>&1
   if [ "$kind" = pipewire ]; then
     echo "installing pipewire-audio, as a GNOME desktop has it"
-    in_root "$r" "DEBIAN_FRONTEND=noninteractive apt-get install -y -q pipewire-audio" >>"$log/setup.log" 2>&1 ||
+    in_root "$r" "DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-remove pipewire-audio" >>"$log/setup.log" 2>&1 ||
       { say "could not install pipewire-audio; see $log/setup.log"; overall=1; }
   fi
   if [ "$kind" = clean ]; then
