@@ -25,11 +25,15 @@ looked for; each such move is listed.
 analyze prints the counts and the delay, and exits 1 unless every click
 between the first and the last one heard came out exactly once, every
 output click matches one that went in, and the delay never changed by more
-than two samples."""
+than two samples. On PipeWire (LARKSPAN_SOUND_SERVER=pipewire, as the rig
+sets it) the graph itself now and then moves a stream by a quantum or two
+of 256 frames at 48 kHz, for parec | pacat as much as for the program: such
+moves (at most 4 quanta, and not a whole block) are listed but let pass."""
 import array
 import bisect
 import contextlib
 import io
+import os
 import sys
 
 RATE = 11025
@@ -37,6 +41,7 @@ SPACING = 441
 MARKER_EVERY = 32
 HEIGHT = 8192
 BLOCK = 2048
+GRAPH_MOVE = 4 * 256 * RATE // 48000 + 2  # samples: 4 quanta of PipeWire's graph
 FLOOR = 1500  # quieter than any click that came through, louder than ringing of silence
 REACH = 150   # a click is the loudest sample this far either side
 MATCH = 3     # samples an output click may lie off its input click
@@ -81,10 +86,14 @@ def analyze(path):
     with open(path, 'rb') as f:
         data = f.read()
     frames.frombytes(data[:len(data) // 4 * 4])
-    return verdict(frames)[0]
+    return verdict(frames, on_pipewire())[0]
 
 
-def verdict(frames):
+def on_pipewire():
+    return os.environ.get('LARKSPAN_SOUND_SERVER') == 'pipewire'
+
+
+def verdict(frames, graph_moves_pass=False):
     """(exit status, blocks lost, blocks played twice, other moves, clicks lost)"""
     went_in, came_out = find(frames[0::2]), find(frames[1::2])
     print('recording %.1f s; clicks in %d, out %d' % (len(frames) / 2 / RATE, len(went_in), len(came_out)))
@@ -167,8 +176,10 @@ def verdict(frames):
     print('blocks lost %d, played twice %d; other moves %d' % (blocks_lost, blocks_twice, len(other)))
     print('unmatched %d, markers out of place %d' % (unmatched, wrong_marker))
     print('lost %d, heard twice %d' % (lost, twice))
+    graph = [m for _, m in other if graph_moves_pass and m is not None and abs(m) <= GRAPH_MOVE]
+    steady = delays and max(delays) - min(delays) <= 2 + sum(abs(m) for m in graph)
     ok = delays and unmatched == 0 and wrong_marker == 0 and lost == 0 and twice == 0 and \
-        max(delays) - min(delays) <= 2
+        len(graph) == len(other) and steady
     median = s[len(s) // 2] * 1000 / RATE if delays else None
     verdict.figures = {
         'delay_median': '%.1f' % median if delays else 'none',
@@ -207,11 +218,14 @@ def selftest():
         ('a block played twice', lambda t: t - delay - (BLOCK if t >= at else 0), (1, 0, 1, 0, None)),
         ('5 ms dropped by the server', lambda t: t - delay + (55 if t >= at else 0), (1, 0, 0, 1, None)),
         ('a 30 ms gap', lambda t: -10**6 if at <= t < at + 330 else t - delay, (1, 0, 0, 0, 1)),
+        ('PipeWire: 5 ms moved by the graph', lambda t: t - delay + (59 if t >= at else 0), (0, 0, 0, 1, 0), True),
+        ('PipeWire: 50 ms moved', lambda t: t - delay + (551 if t >= at else 0), (1, 0, 0, 1, None), True),
+        ('PipeWire: a block lost', lambda t: t - delay + (BLOCK if t >= at else 0), (1, 1, 0, 0, None), True),
     ]
     failed = 0
-    for name, source_of, want in cases:
+    for name, source_of, want, *pipewire in cases:
         print('-- %s' % name)
-        got = verdict(recording(source_of))
+        got = verdict(recording(source_of), bool(pipewire))
         if any(w is not None and w != g for w, g in zip(want, got)):
             print('SELFTEST FAILED: %s: got %s, want %s' % (name, got, want))
             failed += 1
@@ -232,7 +246,7 @@ def main():
         frames.frombytes(data[:len(data) // 4 * 4])
         with contextlib.redirect_stdout(io.StringIO()):
             verdict.figures = {}
-            verdict(frames)
+            verdict(frames, on_pipewire())
         for name, value in verdict.figures.items():
             print(name, value)
         return 0
