@@ -82,8 +82,10 @@ e2e_check "the buttons stay visible over the band" \
 sleep 3
 delay=$(wine_delay "$E2E_DIR/bus.raw")
 echo "  delay under Wine: $delay s"
-e2e_check "the tone came out 0.37 to 0.60 s later" \
-    python3 -c "import sys; d='$delay'; sys.exit(0 if d not in ('none', 'click') and 0.37 <= float(d) <= 0.60 else 1)"
+# Two to three blocks (0.372 to 0.557 s); Wine hands a played block back a
+# little before all of it has been heard (once measured 0.369 s).
+e2e_check "the tone came out 0.35 to 0.60 s later" \
+    python3 -c "import sys; d='$delay'; sys.exit(0 if d not in ('none', 'click') and 0.35 <= float(d) <= 0.60 else 1)"
 
 echo "Stop"
 stop
