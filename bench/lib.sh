@@ -8,6 +8,7 @@
 BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-bench.XXXXXX")
 source "$BENCH_ROOT/e2e/lib.sh"
+source "$BENCH_ROOT/e2e/wine_lib.sh"
 
 BLOCK_MS=185.760  # 2048 samples at 11025 Hz
 CLK_TCK=$(getconf CLK_TCK)
@@ -55,10 +56,7 @@ bench_windows_exe() {
 
 # A fresh Wine prefix of our own. Wine's X window is then the client area
 # alone (no Decorated=N), so the buttons are clicked at client coordinates.
-bench_wine_prefix() {
-    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-    wine wineboot --init >/dev/null 2>&1
-}
+bench_wine_prefix() { wine_boot >&2; }
 
 # A 440 Hz tone into the rig's source (bus's left channel) until the script
 # ends, so the program has a moving waveform to draw.
@@ -116,7 +114,7 @@ bench_start_linux() {  # app
 
 # Starts the Windows program under Wine; sets APP_PID (the exe's process) and BENCH_WIN.
 bench_start_wine() {  # exe
-    wine "$1" >"$E2E_DIR/wine.log" 2>&1 &
+    "$WINE" "$1" >"$E2E_DIR/wine.log" 2>&1 &
     APP_PID=$!
     E2E_PIDS+=("$APP_PID")
     bench_find_window || { note "no Wine window"; cat "$E2E_DIR/wine.log" >&2; return 1; }

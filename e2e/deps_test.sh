@@ -2,7 +2,8 @@
 # scripts/deps.sh against a fake apt-get, dpkg and dpkg-query: what each
 # group installs, that apt-get never may remove a package, what a refusal
 # says, that the PulseAudio daemon is never asked for beside PipeWire's
-# PulseAudio service, and that only CI adds the i386 architecture.
+# PulseAudio service, and that only CI adds the i386 architecture, and
+# only where the kernel runs 32-bit programs.
 
 [ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
@@ -95,12 +96,32 @@ e2e_check "names the package and what it would remove" grep -q "installing pulse
 e2e_check "and says that nothing was removed" grep -q "nothing was installed or removed" <<<"$OUT"
 
 echo "32-bit Wine"
+# The kernel's answer comes from a fake loader: one that runs, one that
+# cannot (as on kernels without 32-bit support), and none at all.
+printf '#!/bin/sh\necho "ld.so (fake) stable release"\n' >"$fakes/ld32-runs"
+printf '#!/bin/sh\necho "cannot execute binary file: Exec format error" >&2\nexit 126\n' >"$fakes/ld32-fails"
+chmod +x "$fakes"/ld32-*
+no_i386() { test "$(grep -c -- '--add-architecture' "$FAKE_LOG")" -eq 0 && hasnt wine32:i386; }
+export LARKSPAN_LOADER32=$fakes/ld32-runs
 CI= LARKSPAN_ADD_I386= run "" wine32
 e2e_check "outside CI: skipped with a line that says so" grep -q "skipping 32-bit Wine" <<<"$OUT"
-e2e_check "and no architecture added" test "$(grep -c -- '--add-architecture' "$FAKE_LOG")" -eq 0
+e2e_check "and no architecture added" no_i386
 CI=true run "" wine32
 e2e_check "in CI: the i386 architecture added" grep -q -- '--add-architecture i386' "$FAKE_LOG"
 e2e_check "and wine32:i386 installed" has wine32:i386
+LARKSPAN_LOADER32=$fakes/ld32-fails CI=true run "" wine32
+e2e_check "a kernel without 32-bit programs: skipped, saying why" grep -q "skipping 32-bit Wine: this kernel runs no 32-bit programs.*Exec format error" <<<"$OUT"
+e2e_check "and nothing added" no_i386
+LARKSPAN_NO_32BIT=1 CI=true run "i386-already" wine32
+e2e_check "LARKSPAN_NO_32BIT=1: skipped, saying why" grep -q "skipping 32-bit Wine: LARKSPAN_NO_32BIT=1" <<<"$OUT"
+e2e_check "and nothing added" no_i386
+LARKSPAN_LOADER32=$E2E_DIR/none CI=true run "" wine32
+e2e_check "no loader to ask: libc6-i386 (native) installed for the probe" has libc6-i386
+e2e_check "and, still none, nothing added" no_i386
+LARKSPAN_LOADER32=$fakes/ld32-fails FAKE_ARCHS=i386 run "wine32:i386" wine32 wine
+e2e_check "wine32 installed but unable to run: --runs-32bit says why" \
+    grep -q "Exec format error" <<<"$(LARKSPAN_LOADER32=$fakes/ld32-fails bash "$deps" --runs-32bit)"
+e2e_check "and the 64-bit Wine group still installs" has wine64
 
 [ $E2E_FAILS -eq 0 ] && echo "deps: all passed" || echo "deps: $E2E_FAILS failed"
 exit $((E2E_FAILS > 0))

@@ -4,13 +4,28 @@
 # lib.sh; call wine_cleanup on exit.
 WINE_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/tools
 
-# A new prefix under the test's directory; no Mono or Gecko prompts, and
-# Wine draws the frame itself since Xvfb has no window manager.
-wine_prefix() {
+# Wine's 64-bit loader, started directly rather than through Debian's
+# /usr/bin/wine: once wine32 is installed, that wrapper always starts the
+# 32-bit loader, which a kernel without 32-bit support cannot run, so even
+# the x86-64 program would fail. The 64-bit loader hands a 32-bit program
+# to the 32-bit loader itself (WINELOADER tells Wine which loader it is).
+WINE=/usr/lib/wine/wine64
+[ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+export WINELOADER=$WINE
+
+# A new prefix under the test's directory; no Mono or Gecko prompts, no
+# menu entries or file associations.
+wine_boot() {
     export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-    command -v wine >/dev/null || { echo "wine is not installed"; return 1; }
-    wine wineboot --init >/dev/null 2>&1 || { echo "wineboot failed"; return 1; }
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+    [ -x "$WINE" ] || { echo "wine is not installed (no $WINE)"; return 1; }
+    "$WINE" wineboot --init >"$E2E_DIR/wineboot.log" 2>&1 ||
+        { echo "wineboot failed:"; tail -5 "$E2E_DIR/wineboot.log"; return 1; }
+}
+
+# The same, where Wine draws the frame itself, since Xvfb has no window manager.
+wine_prefix() {
+    wine_boot || return 1
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
 }
 
 wine_cleanup() {
@@ -25,7 +40,7 @@ wine_helper() {
     x86_64-w64-mingw32-gcc -Wall -Wextra -O2 -o "$E2E_DIR/list_controls.exe" "$WINE_TOOLS/list_controls.c"
 }
 
-list_controls() { wine "$E2E_DIR/list_controls.exe" "$@" 2>/dev/null | tr -d '\r'; }
+list_controls() { "$WINE" "$E2E_DIR/list_controls.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
 # The delay of the rig's recording, as delay.py measures it, except that
 # the tone counts as come out only where it swings both ways over 50 ms.

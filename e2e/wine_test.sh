@@ -22,7 +22,7 @@ e2e_sound_server || exit 1
 wine_prefix || exit 1
 wine_helper || exit 1
 
-wine "$exe" --anything -x "ignored arguments" >"$E2E_DIR/app.log" 2>&1 &
+"$WINE" "$exe" --anything -x "ignored arguments" >"$E2E_DIR/app.log" 2>&1 &
 app_pid=$!
 list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app.log"; exit 1; }
 cat "$E2E_DIR/controls.txt" | sed 's/^/  /'
@@ -108,7 +108,7 @@ list_controls close
 e2e_check "the program exits with 0" exits_with_0
 
 echo "No sound server"
-PULSE_SERVER=unix:/nonexistent/socket wine "$exe" >"$E2E_DIR/app2.log" 2>&1 &
+PULSE_SERVER=unix:/nonexistent/socket "$WINE" "$exe" >"$E2E_DIR/app2.log" 2>&1 &
 app_pid=$!
 list_controls >/dev/null
 record

@@ -2,12 +2,18 @@
 # The 32-bit Windows build (build-win32/larkspan.exe, i686, whose WAVEHDR
 # is the 32-byte header) through the same Wine end-to-end test as the
 # 64-bit one. Needs 32-bit Wine (wine32:i386), which scripts/deps.sh
-# installs only in CI or when asked: without it, says so and skips.
+# installs only in CI or when asked, and only where the kernel runs 32-bit
+# programs: without it, says so and skips.
 
 [ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${LARKSPAN_WITH_WINE:-1}" = 0 ]; then echo "wine e2e (x86): skipped, LARKSPAN_WITH_WINE=0"; exit 0; fi
+# A kernel without 32-bit support cannot run it, installed or not.
+if ! why=$(bash "$here/../scripts/deps.sh" --runs-32bit); then
+    echo "wine e2e (x86): skipped, $why"
+    exit 0
+fi
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
     echo "wine e2e (x86): skipped, 32-bit Wine (wine32:i386) is not installed; it needs the i386"
     echo "architecture, which scripts/deps.sh adds in CI (CI=true) or with LARKSPAN_ADD_I386=1"

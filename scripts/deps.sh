@@ -5,6 +5,8 @@
 #   scripts/deps.sh GROUP...          install the groups' packages
 #   scripts/deps.sh --list GROUP...   print them, install nothing
 #   scripts/deps.sh --demo-server     the sound server the demo runs
+#   scripts/deps.sh --runs-32bit      whether this machine runs 32-bit programs
+#                                     (exit 0), or a line saying why not
 #
 # Groups (scripts/run.sh takes build and run; the demo adds demo; the tests
 # take them all):
@@ -15,7 +17,8 @@
 #   test     unit tests, formatting, memory checks, end-to-end tools
 #   wine     the Windows build and running it under Wine (64-bit)
 #   wine32   32-bit Wine, for the x86 executable; only in CI (CI=true) or
-#            with LARKSPAN_ADD_I386=1, since it adds the i386 architecture
+#            with LARKSPAN_ADD_I386=1, since it adds the i386 architecture,
+#            and only where the kernel runs 32-bit programs at all
 #   package  the .deb, the Windows zip and their checks
 #
 # Never removes a package: apt-get runs with --no-remove, and when apt
@@ -84,6 +87,26 @@ group_packages() {  # group
 # only CI or a user who asks for it does.
 may_add_i386() { [ "${CI:-}" = true ] || [ "${LARKSPAN_ADD_I386:-}" = 1 ]; }
 
+# Some kernels (VM and container hosts) run no 32-bit programs: there the
+# i386 packages fail in their install scripts and 32-bit Wine cannot start.
+# The probe is libc6-i386's loader, a package of the native architecture,
+# so asking adds no architecture. LARKSPAN_NO_32BIT=1 makes the probe fail,
+# to try the path without; LARKSPAN_LOADER32 points it at another loader.
+loader32=${LARKSPAN_LOADER32:-/lib32/ld-linux.so.2}
+runs_32bit() {  # sets why_not_32bit when it fails
+  local out
+  if [ "${LARKSPAN_NO_32BIT:-}" = 1 ]; then
+    why_not_32bit="LARKSPAN_NO_32BIT=1 says this machine runs no 32-bit programs"
+  elif [ ! -e "$loader32" ]; then
+    why_not_32bit="there is no 32-bit loader to try ($loader32, from libc6-i386)"
+  elif ! out=$("$loader32" --version 2>&1 </dev/null); then
+    why_not_32bit="this kernel runs no 32-bit programs ($loader32 --version: ${out##*: })"
+  else
+    return 0
+  fi
+  return 1
+}
+
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 apt_env=(env DEBIAN_FRONTEND=noninteractive)
@@ -114,22 +137,70 @@ case "${1:-}" in
   demo_server
   exit 0
   ;;
+--runs-32bit)
+  runs_32bit && exit 0
+  echo "$why_not_32bit"
+  exit 1
+  ;;
 --list)
   list_only=1
   shift
   ;;
 esac
-[ $# -gt 0 ] || { echo "usage: $0 [--list] GROUP... | --demo-server" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 [--list] GROUP... | --demo-server | --runs-32bit" >&2; exit 2; }
 
 for group in "$@"; do
   group_packages "$group" >/dev/null || exit 2
 done
+# Installs those of the packages that are missing.
+install_missing() {  # what-for package...
+  local for_what=$1 p missing=()
+  shift
+  for p in "$@"; do
+    installed "$p" || [[ " ${missing[*]} " == *" $p "* ]] || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+
+  if [ ${#sudo[@]} -gt 0 ] && ! command -v sudo >/dev/null; then
+    echo "deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+    echo "      Run this as root, or install sudo, or install them yourself with apt-get." >&2
+    return 1
+  fi
+
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "deps: adding the i386 architecture for 32-bit Wine"
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
+
+  echo "deps: installing ${#missing[@]} packages for $for_what: ${missing[*]}"
+  echo "deps: updating the package lists"
+  "${sudo[@]}" apt-get update -q || { echo "deps: apt-get update failed; see above" >&2; return 1; }
+  # Without recommends: the groups name everything they need, and a
+  # recommended sound server or desktop piece would be more than asked for.
+  if ! "${sudo[@]}" "${apt_env[@]}" apt-get install -y -q --no-remove --no-install-recommends \
+    -o Dpkg::Use-Pty=0 "${missing[@]}"; then
+    explain_refusal "${missing[@]}"
+    return 1
+  fi
+  echo "deps: installed ${#missing[@]} packages"
+}
+
 wanted=()
 for group in "$@"; do
-  if [ "$group" = wine32 ] && ! may_add_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    echo "deps: skipping 32-bit Wine: it needs the i386 architecture, which only CI (CI=true)" \
-      "or LARKSPAN_ADD_I386=1 adds" >&2
-    continue
+  if [ "$group" = wine32 ]; then
+    if ! may_add_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+      echo "deps: skipping 32-bit Wine: it needs the i386 architecture, which only CI (CI=true)" \
+        "or LARKSPAN_ADD_I386=1 adds" >&2
+      continue
+    fi
+    # Ask the kernel before the architecture is added: the probe's loader first.
+    if [ $list_only = 0 ] && [ ! -e "$loader32" ] && [ "${LARKSPAN_NO_32BIT:-}" != 1 ]; then
+      install_missing "the 32-bit probe" libc6-i386 || exit 1
+    fi
+    if ! runs_32bit; then
+      echo "deps: skipping 32-bit Wine: $why_not_32bit" >&2
+      continue
+    fi
   fi
   read -r -a packages <<<"$(group_packages "$group" | tr '\n' ' ')"
   wanted+=("${packages[@]}")
@@ -138,32 +209,4 @@ if [ $list_only = 1 ]; then
   printf '%s\n' "${wanted[@]}" | awk '!seen[$0]++'
   exit 0
 fi
-
-missing=()
-for p in "${wanted[@]}"; do
-  installed "$p" || [[ " ${missing[*]} " == *" $p "* ]] || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ ${#sudo[@]} -gt 0 ] && ! command -v sudo >/dev/null; then
-  echo "deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
-  echo "      Run this as root, or install sudo, or install them yourself with apt-get." >&2
-  exit 1
-fi
-
-if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  echo "deps: adding the i386 architecture for 32-bit Wine"
-  "${sudo[@]}" dpkg --add-architecture i386
-fi
-
-echo "deps: installing ${#missing[@]} packages for $*: ${missing[*]}"
-echo "deps: updating the package lists"
-"${sudo[@]}" apt-get update -q || { echo "deps: apt-get update failed; see above" >&2; exit 1; }
-# Without recommends: the groups name everything they need, and a
-# recommended sound server or desktop piece would be more than asked for.
-if ! "${sudo[@]}" "${apt_env[@]}" apt-get install -y -q --no-remove --no-install-recommends \
-  -o Dpkg::Use-Pty=0 "${missing[@]}"; then
-  explain_refusal "${missing[@]}"
-  exit 1
-fi
-echo "deps: installed ${#missing[@]} packages"
+install_missing "$*" "${wanted[@]}"

@@ -141,7 +141,7 @@ e2e_sound_server || exit 1
 wine_prefix || exit 1
 
 status=0
-timeout 60 wine "$win_probe" 2>"$E2E_DIR/wine.err" | tr -d '\r' >"$E2E_DIR/wine.txt"
+timeout 60 "$WINE" "$win_probe" 2>"$E2E_DIR/wine.err" | tr -d '\r' >"$E2E_DIR/wine.txt"
 [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "  FAIL  the probe under Wine failed; see $E2E_DIR/wine.err"; status=1; }
 timeout 60 "$linux_probe" >"$E2E_DIR/linux.txt" 2>"$E2E_DIR/linux.err"
 [ $? -eq 0 ] || { echo "  FAIL  the probe on the layer failed; see $E2E_DIR/linux.err"; status=1; }
