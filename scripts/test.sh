@@ -8,7 +8,8 @@
 #
 # Installs what it needs first (scripts/deps.sh). Everything runs in one
 # private folder (scripts/private_root.sh) that is removed at the end, and
-# the last step checks that nothing was left in the home folder or /tmp.
+# the last step checks that nothing of ours was left in the home folder or
+# /tmp (in CI: nothing at all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

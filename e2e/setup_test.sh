@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# scripts/deps.sh against a fake apt-get, dpkg and dpkg-query: what each
-# group installs, that apt-get never may remove a package, what a refusal
-# says, that the PulseAudio daemon is never asked for beside PipeWire's
-# PulseAudio service, and that only CI adds the i386 architecture, and
-# only where the kernel runs 32-bit programs.
+# The set-up scripts. scripts/deps.sh against a fake apt-get, dpkg and
+# dpkg-query: what each group installs, that apt-get never may remove a
+# package, what a refusal says, that the PulseAudio daemon is never asked
+# for beside PipeWire's PulseAudio service, and that only CI adds the i386
+# architecture, and only where the kernel runs 32-bit programs.
+# scripts/leftovers.sh against planted files: ours are found, a desktop's
+# own are not, and in CI everything is.
 
 [ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
@@ -123,5 +125,25 @@ e2e_check "wine32 installed but unable to run: --runs-32bit says why" \
     grep -q "Exec format error" <<<"$(LARKSPAN_LOADER32=$fakes/ld32-fails bash "$deps" --runs-32bit)"
 e2e_check "and the 64-bit Wine group still installs" has wine64
 
-[ $E2E_FAILS -eq 0 ] && echo "deps: all passed" || echo "deps: $E2E_FAILS failed"
+echo "Leftovers"
+# Other runs may come and go in /tmp meanwhile, so each check looks for
+# its own path in the list rather than at the exit status.
+leftovers() { CI=$1 bash "$here/../scripts/leftovers.sh" "$2" "$E2E_DIR/before"; }
+mkdir -p "$HOME/.cache" "$HOME/.local/share/applications"
+leftovers "" snapshot
+cache_file=$HOME/.cache/browser/cache2/entry
+mkdir -p "${cache_file%/*}" && echo page >"$cache_file"
+menu_entry=$HOME/.local/share/applications/wine-extension-txt.desktop
+echo "[Desktop Entry]" >"$menu_entry"
+planted=$(mktemp -d /tmp/larkspan-e2e.XXXXXX)
+out=$(leftovers "" compare)
+e2e_check "a desktop's file written under ~/.cache: not counted" test "$(grep -cF "$cache_file" <<<"$out")" -eq 0
+e2e_check "Wine's menu entry: counted" grep -qF "$menu_entry" <<<"$out"
+e2e_check "our temporary folder: counted" grep -qF "$planted" <<<"$out"
+rm -rf "$planted" "$menu_entry"
+leftovers true snapshot
+echo more >>"$cache_file"
+e2e_check "in CI, a changed file under ~/.cache: counted" grep -qF "$cache_file" <<<"$(leftovers true compare)"
+
+[ $E2E_FAILS -eq 0 ] && echo "setup scripts: all passed" || echo "setup scripts: $E2E_FAILS failed"
 exit $((E2E_FAILS > 0))
