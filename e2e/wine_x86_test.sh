@@ -15,8 +15,8 @@ if ! why=$(bash "$here/../scripts/deps.sh" --runs-32bit); then
     exit 0
 fi
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-    echo "wine e2e (x86): skipped, 32-bit Wine (wine32:i386) is not installed; it needs the i386"
-    echo "architecture, which scripts/deps.sh adds in CI (CI=true) or with LARKSPAN_ADD_I386=1"
+    echo "wine e2e (x86): skipped, 32-bit Wine (wine32:i386) is not installed (it needs the i386" \
+        "architecture, which scripts/deps.sh adds in CI, CI=true, or with LARKSPAN_ADD_I386=1)"
     exit 0
 fi
 LARKSPAN_EXE=${LARKSPAN_EXE_X86:-$here/../build-win32/larkspan.exe} exec bash "$here/wine_test.sh"

@@ -1,35 +1,58 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: formatting, the unit and
-# integration tests (plain, under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and under ThreadSanitizer), the Windows
-# executables, and the end-to-end runs (the packages' checks among them) under
-# a virtual display and a private sound server, which the e2e scripts start
-# and stop themselves.
+# Builds and runs the tests: formatting, the unit and integration tests
+# (plain, under AddressSanitizer and UndefinedBehaviorSanitizer, and under
+# ThreadSanitizer), the Windows executables, and the end-to-end runs (the
+# packages' checks among them) under a virtual display and a private sound
+# server, which the e2e scripts start and stop themselves.
+#
+#   scripts/test.sh                everything (CI runs this)
+#   scripts/test.sh quick          formatting, the plain build and its tests on
+#                                  the simulated platform: no display, no sound server
+#   scripts/test.sh PART...        some of it: format, unit, asan, tsan, windows,
+#                                  wine, e2e (all of e2e/), or e2e NAME... (e2e/NAME_test.sh)
 #
 # Installs what it needs first (scripts/deps.sh). Everything runs in one
 # private folder (scripts/private_root.sh) that is removed at the end, and
 # the last step checks that nothing of ours was left in the home folder or
-# /tmp (in CI: nothing at all).
+# /tmp (in CI: nothing at all). Every step prints its time, and the run ends
+# with a table of the steps.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
-step() { echo; echo "== $*"; }
+steps_file=$root/build/test-steps.txt
 
 if [ -z "${LARKSPAN_PRIVATE_ROOT:-}" ]; then
   groups=(build run demo test wine package)
   # 32-bit Wine needs the i386 architecture; deps.sh adds it only in CI
-  # (CI=true) or when asked (LARKSPAN_ADD_I386=1), and says so otherwise.
+  # (CI=true) or when asked (LARKSPAN_ADD_I386=1), and only where the kernel
+  # runs 32-bit programs, and says so otherwise.
   groups+=(wine32)
+  [ "${1:-}" = quick ] && groups=(build run test)
   bash scripts/deps.sh "${groups[@]}"
   mkdir -p build
+  : >"$steps_file"
   bash scripts/leftovers.sh snapshot build/leftovers-before.txt
   status=0
   bash scripts/private_root.sh bash "$0" "$@" || status=1
   # After a failure the private folder stays on purpose, for a look.
   [ $status -eq 0 ] || export LARKSPAN_LEFTOVERS_IGNORE="${LARKSPAN_LEFTOVERS_IGNORE:-} ${TMPDIR:-/tmp}/larkspan-private.*"
-  step "Nothing left behind in the home folder or /tmp"
-  bash scripts/leftovers.sh compare build/leftovers-before.txt || status=1
+  echo
+  echo "== Nothing left behind in the home folder or /tmp"
+  if bash scripts/leftovers.sh compare build/leftovers-before.txt; then
+    echo "leftovers passed 0" >>"$steps_file"
+  else
+    echo "leftovers failed 0" >>"$steps_file"
+    status=1
+  fi
+  echo
+  printf '%-32s %-8s %6s\n' step result seconds
+  total=0
+  while read -r name result seconds why; do
+    printf '%-32s %-8s %6s%s\n' "$name" "$result" "$seconds" "${why:+  ($why)}"
+    total=$((total + seconds))
+  done <"$steps_file"
+  printf '%-32s %-8s %6s\n' total "" "$total"
   echo
   if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
   exit $status
@@ -37,46 +60,99 @@ fi
 
 status=0
 
-step "Formatting"
-# Every C and C++ source as clang-format writes it (.clang-format).
-if git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run -Werror; then
-  echo "formatted"
-else
-  status=1
-fi
+# Runs one step: prints its name and time, and adds its row to the table.
+# A step whose last line says "NAME: skipped, WHY" counts as skipped.
+step() {  # name command...
+  local name=$1 start result why out
+  shift
+  echo
+  echo "== $name"
+  start=$SECONDS
+  out=$root/build/step.log
+  # Through tee by process substitution, so the step runs in this shell
+  # and the trees it builds are remembered.
+  if "$@" > >(tee "$out") 2>&1; then result=passed; else result=failed status=1; fi
+  wait $!
+  why=$(tail -n 1 "$out" | sed -n 's/^[^:]*: skipped, //p')
+  [ $result = passed ] && [ -n "$why" ] && result=skipped
+  echo "-- $name: $result in $((SECONDS - start)) s"
+  echo "$name $result $((SECONDS - start)) $why" >>"$steps_file"
+}
 
-step "Linux build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
-cmake --build build -j"$jobs"
-(cd build && ctest --output-on-failure --no-tests=error -j"$jobs") || status=1
+formatting() {  # Every C and C++ source as clang-format writes it (.clang-format).
+  git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run -Werror && echo "formatted"
+}
 
-step "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
-cmake --build build-asan -j"$jobs"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --no-tests=error -j"$jobs") || status=1
+# A build tree, made once per run.
+built=" "
+tree() {  # dir cmake-option...
+  local dir=$1
+  shift
+  [[ $built == *" $dir "* ]] && return 0
+  cmake -S . -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j"$jobs" && built+="$dir "
+}
+plain() { tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON; }
+windows() {
+  local toolchain dir
+  for toolchain in build-win:mingw-w64 build-win32:mingw-w64-i686; do
+    dir=${toolchain%%:*}
+    tree "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${toolchain#*:}.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel || return 1
+    test -f "$dir/larkspan.exe" && echo "built $dir/larkspan.exe ($(stat -c %s "$dir/larkspan.exe") bytes)"
+  done
+}
+ctest_in() { (cd "$1" && shift && ctest --output-on-failure --no-tests=error -j"$jobs" "$@"); }
 
-step "Linux tests under ThreadSanitizer"
-# The same tests with the layer's threads (the sound server's mainloop beside
-# the dialog's) watched for data races. tests/tsan.supp holds the reports from
-# inside Qt, which is not built for ThreadSanitizer; a report from inside
-# libpulse or Qt that reaches none of our code is listed there with its reason.
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLARKSPAN_TSAN=ON -DBUILD_TESTING=ON >/dev/null
-cmake --build build-tsan -j"$jobs"
-(cd build-tsan && TSAN_OPTIONS="suppressions=$root/tests/tsan.supp second_deadlock_stack=1" \
-  ctest --output-on-failure --no-tests=error -j"$jobs") || status=1
+unit() { plain && ctest_in build "$@"; }
+asan() {
+  tree build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON -DBUILD_TESTING=ON &&
+    ASAN_OPTIONS=detect_leaks=1 ctest_in build-asan
+}
+# The layer's threads (the sound server's mainloop beside the dialog's)
+# watched for data races. tests/tsan.supp holds the reports from inside Qt,
+# which is not built for ThreadSanitizer, each with its reason.
+tsan() {
+  tree build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLARKSPAN_TSAN=ON -DBUILD_TESTING=ON &&
+    TSAN_OPTIONS="suppressions=$root/tests/tsan.supp second_deadlock_stack=1" ctest_in build-tsan
+}
 
-step "Windows builds (x86-64 and x86)"
-for toolchain in build-win:mingw-w64 build-win32:mingw-w64-i686; do
-  dir=${toolchain%%:*}
-  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${toolchain#*:}.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-  cmake --build "$dir" -j"$jobs"
-  test -f "$dir/larkspan.exe" && echo "built $dir/larkspan.exe ($(stat -c %s "$dir/larkspan.exe") bytes)"
+# An end-to-end script, with the trees it runs.
+e2e() {  # name
+  local script=e2e/$1_test.sh
+  [ -f "$script" ] || { echo "no end-to-end test $script" && return 1; }
+  case $1 in
+  asan) tree build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON -DBUILD_TESTING=ON ;;
+  wine*) windows ;;
+  conformance) plain && windows ;;
+  *) plain ;;
+  esac >"$root/build/e2e-build.log" 2>&1 || { cat "$root/build/e2e-build.log" && return 1; }
+  bash "$script"
+}
+all_e2e() { for t in e2e/*_test.sh; do t=${t#e2e/} && echo "${t%_test.sh}"; done; }
+
+parts=("$@")
+[ ${#parts[@]} -gt 0 ] || parts=(format unit asan tsan windows e2e)
+for ((i = 0; i < ${#parts[@]}; i++)); do
+  case ${parts[i]} in
+  quick)
+    step format formatting
+    step unit-simulated unit -LE pulse
+    ;;
+  format) step format formatting ;;
+  unit) step unit unit ;;
+  asan) step asan-ubsan asan ;;
+  tsan) step tsan tsan ;;
+  windows) step windows windows ;;
+  wine) for t in wine wine_x86 conformance; do step "e2e/$t" e2e "$t"; done ;;
+  e2e)
+    names=()
+    while [ $((i + 1)) -lt ${#parts[@]} ] && [ -f "e2e/${parts[i + 1]}_test.sh" ]; do names+=("${parts[++i]}"); done
+    [ ${#names[@]} -gt 0 ] || mapfile -t names < <(all_e2e)
+    for t in "${names[@]}"; do step "e2e/$t" e2e "$t"; done
+    ;;
+  *)
+    echo "unknown part '${parts[i]}' (quick, format, unit, asan, tsan, windows, wine, e2e [NAME...])" >&2
+    exit 2
+    ;;
+  esac
 done
-
-for t in e2e/*_test.sh; do
-  [ -e "$t" ] || continue
-  step "End to end: $t"
-  bash "$t" || status=1
-done
-
 exit $status
