@@ -103,6 +103,7 @@ echo "32-bit Wine"
 printf '#!/bin/sh\necho "ld.so (fake) stable release"\n' >"$fakes/ld32-runs"
 printf '#!/bin/sh\necho "cannot execute binary file: Exec format error" >&2\nexit 126\n' >"$fakes/ld32-fails"
 chmod +x "$fakes"/ld32-*
+unset LARKSPAN_NO_32BIT  # the run's own answer is not the fakes'
 no_i386() { test "$(grep -c -- '--add-architecture' "$FAKE_LOG")" -eq 0 && hasnt wine32:i386; }
 export LARKSPAN_LOADER32=$fakes/ld32-runs
 CI= LARKSPAN_ADD_I386= run "" wine32
