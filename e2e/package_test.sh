@@ -3,9 +3,8 @@
 # desktop-file-validate, appstreamcli validate and lintian (an error from
 # any fails), its dependencies come from dpkg-shlibdeps, and it holds what
 # puts the program on the menu; the Windows zip holds both executables,
-# each with its icon and version information, and the README. Both come
-# out byte for byte the same from a second build in another folder, and
-# dist/SHA256SUMS holds their sums.
+# each with its icon and version information, and the README. A second
+# build in another folder gives both again byte for byte (dist/SHA256SUMS).
 
 [ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
@@ -80,9 +79,8 @@ e2e_check "SHA256SUMS holds the sums of both" test "$(sums_match "$root/dist" | 
 members() { ar tv "$1" && dpkg-deb -c "$1" && dpkg-deb -I "$1" md5sums || unzip -v "$1" | tail -n +2; }
 # A clone of this commit with the working tree's uncommitted changes, built
 # with another umask and time zone: a full build, 1 to 2 minutes on 2 cores.
-second=$E2E_DIR/second
+second=$E2E_DIR/second start=$SECONDS
 if git -C "$root" rev-parse -q --verify HEAD >/dev/null; then
-    start=$SECONDS
     git clone -q "$root" "$second" && git -C "$second" checkout -q --detach "$(git -C "$root" rev-parse HEAD)" &&
         git -C "$root" diff --binary HEAD | git -C "$second" apply --allow-empty &&
         (umask 077 && TZ=Pacific/Kiritimati bash "$second/scripts/package.sh") >"$E2E_DIR/package2.log" 2>&1 ||
