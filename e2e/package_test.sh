@@ -3,7 +3,8 @@
 # desktop-file-validate, appstreamcli validate and lintian (an error from
 # any fails), its dependencies come from dpkg-shlibdeps, and it holds what
 # puts the program on the menu; the Windows zip holds both executables,
-# each with its icon and version information, and the README.
+# each with its icon and version information, and the README. A second
+# build in another folder gives both again byte for byte (dist/SHA256SUMS).
 
 [ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
 set -uo pipefail
@@ -68,6 +69,33 @@ for exe in larkspan.exe:x86_64 larkspan-x86.exe:i686; do
             "$E2E_DIR/$name.rc")" -eq 4
 done
 e2e_check "README.txt has Windows line ends" grep -q $'\r$' "$E2E_DIR/zip/README.txt"
+
+echo "The same files from a second build in another folder"
+sed 's/^/  /' "$root/dist/SHA256SUMS"
+# Checks the files in folder $1 against the sums of the first build.
+sums_match() { (cd "$1" && sha256sum -c "$root/dist/SHA256SUMS" | sed 's/^/  /'; exit "${PIPESTATUS[0]}"); }
+e2e_check "SHA256SUMS holds the sums of both" test "$(sums_match "$root/dist" | grep -c ': OK$')" -eq 2
+# What a download holds, member by member, to show which one differs.
+members() { ar tv "$1" && dpkg-deb -c "$1" && dpkg-deb -I "$1" md5sums || unzip -v "$1" | tail -n +2; }
+# A clone of this commit with the working tree's uncommitted changes, built
+# with another umask and time zone: a full build, 1 to 2 minutes on 2 cores.
+second=$E2E_DIR/second start=$SECONDS
+if git -C "$root" rev-parse -q --verify HEAD >/dev/null; then
+    git clone -q "$root" "$second" && git -C "$second" checkout -q --detach "$(git -C "$root" rev-parse HEAD)" &&
+        git -C "$root" diff --binary HEAD | git -C "$second" apply --allow-empty &&
+        (umask 077 && TZ=Pacific/Kiritimati bash "$second/scripts/package.sh") >"$E2E_DIR/package2.log" 2>&1 ||
+        tail -n 20 "$E2E_DIR/package2.log"
+    echo "  built again in $second in $((SECONDS - start)) s"
+    e2e_check "the second build's .deb and zip are identical" sums_match "$second/dist"
+    for f in "$(basename "$deb")" "$(basename "$zip")"; do
+        cmp -s "$root/dist/$f" "$second/dist/$f" && continue
+        echo "  $f: what differs"
+        if command -v diffoscope >/dev/null; then diffoscope --text - "$root/dist/$f" "$second/dist/$f" | head -n 200
+        else diff <(members "$root/dist/$f" 2>/dev/null) <(members "$second/dist/$f" 2>/dev/null) | sed 's/^/  /'; fi
+    done
+else
+    echo "  skipped: $root is not a git checkout, there is no commit to build again"
+fi
 
 [ $E2E_FAILS -eq 0 ] && echo "package: all passed" || echo "package: $E2E_FAILS failed"
 exit $((E2E_FAILS > 0))
