@@ -1,7 +1,10 @@
 // Drawing on the dialog: its client rectangle, a device context on its own
 // pixels, solid brushes and single pixels.
+#include <string.h>
+
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include <windows.h>
 
@@ -21,6 +24,7 @@ struct DeviceContext {
     LONG left, top, right, bottom;
     // Rows cleared and perhaps drawn again as they were.
     SavedRows saved;
+    std::vector<uint32_t> fillRow;  // FillRect's row of one colour
 
     void Changed(LONG l, LONG t, LONG r, LONG b)
     {
@@ -91,7 +95,7 @@ HDC WINAPI GetDC(HWND hWnd)
         return nullptr;
     uintptr_t handle = NewHandle();
     // Nothing drawn yet: an empty rectangle at the far corner.
-    contexts[handle] = {hWnd, surface, surface.width, surface.height, 0, 0, {}};
+    contexts[handle] = {hWnd, surface, surface.width, surface.height, 0, 0, {}, {}};
     return (HDC)handle;
 }
 
@@ -133,18 +137,20 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
     LONG bottom = lprc->bottom > s.height ? s.height : lprc->bottom;
     if (left >= right || top >= bottom)
         return 1;
-    // The colour, written to every row that does not hold it yet.
+    // A row of the colour, copied to every row that does not hold it yet.
     // Rows that do are left alone: a band cleared again and again changes
     // only where its dots were, and only that is repainted. A row written
     // over is kept, while there is room, to see at the end whether the
     // dots came back where they were (silence does, and needs no repaint).
-    const uint32_t value = ToPixel(s, brush->second);
+    const size_t bytes = (right - left) * sizeof(uint32_t);
+    std::vector<uint32_t> &model = dc->fillRow;
+    model.assign(right - left, ToPixel(s, brush->second));
     for (LONG y = top; y < bottom; y++) {
         uint32_t *row = s.pixels + (size_t)y * s.stride + left;
-        if (std::any_of(row, row + (right - left), [value](uint32_t pixel) { return pixel != value; })) {
+        if (memcmp(row, model.data(), bytes) != 0) {
             if (!dc->saved.Save(s, y, left, right))
                 dc->Changed(left, y, right, y + 1);
-            std::fill(row, row + (right - left), value);
+            memcpy(row, model.data(), bytes);
         }
     }
     return 1;
