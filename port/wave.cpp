@@ -78,8 +78,9 @@ MMRESULT Close(WaveKind kind, uintptr_t handle)
     return MMSYSERR_NOERROR;
 }
 
-// Starts capture; playback has no such call, it starts with its first block.
-MMRESULT Start(WaveKind kind, uintptr_t handle)
+// Changes the device with the mutex held; when `change` answers true, the
+// stream is then started or stopped without it.
+MMRESULT Change(WaveKind kind, uintptr_t handle, bool (*change)(WaveDevice *device), bool start)
 {
     WaveDevice *device;
     {
@@ -87,28 +88,33 @@ MMRESULT Start(WaveKind kind, uintptr_t handle)
         device = FindWaveDevice(handle, kind);
         if (!device)
             return MMSYSERR_INVALHANDLE;
-        if (!static_cast<CaptureDevice *>(device)->Start())
+        if (!change(device))
             return MMSYSERR_NOERROR;
     }
-    device->stream->Start();
+    if (start)
+        device->stream->Start();
+    else
+        device->stream->Stop();
     return MMSYSERR_NOERROR;
+}
+
+// Starts capture; playback has no such call, it starts with its first block.
+MMRESULT Start(WaveKind kind, uintptr_t handle)
+{
+    auto start = [](WaveDevice *device) { return static_cast<CaptureDevice *>(device)->Start(); };
+    return Change(kind, handle, start, true);
 }
 
 // Stops the device and hands back every queued block, in queue order.
 MMRESULT Reset(WaveKind kind, uintptr_t handle)
 {
-    WaveDevice *device;
-    {
-        std::lock_guard<std::mutex> lock(WaveMutex());
-        device = FindWaveDevice(handle, kind);
-        if (!device)
-            return MMSYSERR_INVALHANDLE;
+    auto reset = [](WaveDevice *device) {
         if (!device->Running() && !device->Queued())
-            return MMSYSERR_NOERROR;
+            return false;
         device->Reset();
-    }
-    device->stream->Stop();
-    return MMSYSERR_NOERROR;
+        return true;
+    };
+    return Change(kind, handle, reset, false);
 }
 
 MMRESULT CheckHeader(const WAVEHDR *header, UINT size)
