@@ -1,11 +1,12 @@
-// The dialog manager: the modal dialog, its controls and keyboard, the
-// modal message loop, message boxes and sent and posted messages.
+// The dialog manager: the modal dialog and its controls, the modal message
+// loop, message boxes and sent and posted messages. What the user's clicks
+// and keys mean to the dialog is in dialog_input.cpp.
 #include <atomic>
-#include <string>
-#include <vector>
 
 #include <windows.h>
 
+#include "dialog_manager.h"
+#include "dialog_state.h"
 #include "dialog_template.h"
 #include "message_queue.h"
 #include "platform.h"
@@ -13,73 +14,16 @@
 
 namespace port {
 
+Dialog dialog;
+
 namespace {
 
-struct Control {
-    int id;
-    HWND hwnd;
-    std::string className;
-    uint32_t style;
-    bool enabled;
-};
+// Set while MessageBoxA shows a box, until the window system says it closed.
+bool boxOpen = false;
 
-class Dialog : public DialogInput {
-public:
-    HWND hwnd = nullptr;
-    DLGPROC proc = nullptr;
-    std::vector<Control> controls;
-    int focus = -1;  // index into controls, -1 for none
-    bool active = false;
-    bool ended = false;
-    INT_PTR result = 0;
-
-    Control *Find(HWND h)
-    {
-        for (Control &c : controls)
-            if (c.hwnd == h)
-                return &c;
-        return nullptr;
-    }
-
-    // Input that reaches a dialog under a message box is lost, as it is
-    // for a disabled owner window.
-    void ButtonClicked(int id) override
-    {
-        if (!Window().MessageBoxOpen())
-            Queue().PushInput({InputEvent::kClick, id, 0, 0});
-    }
-    void KeyPressed(int vk, int modifiers) override
-    {
-        if (!Window().MessageBoxOpen())
-            Queue().PushInput({InputEvent::kKey, 0, vk, modifiers});
-    }
-    void CloseClicked() override
-    {
-        if (!Window().MessageBoxOpen())
-            Queue().PushInput({InputEvent::kClose, 0, 0, 0});
-    }
-};
-
-Dialog dialog;
 uintptr_t generation = 0;
 // Read by PostMessageA on device threads.
 std::atomic<HWND> liveDialog{nullptr};
-
-bool IsPushButton(const Control &c)
-{
-    return c.className == "Button" && (c.style & 0xF) <= BS_DEFPUSHBUTTON;
-}
-
-bool CanFocus(const Control &c)
-{
-    return c.enabled && (c.style & WS_VISIBLE) && (c.style & WS_TABSTOP);
-}
-
-void SetFocusIndex(int index)
-{
-    dialog.focus = index;
-    Window().SetFocusControl(index >= 0 ? dialog.controls[index].id : 0);
-}
 
 void DefaultProcessing(UINT message, WPARAM wParam)
 {
@@ -94,101 +38,6 @@ void DefaultProcessing(UINT message, WPARAM wParam)
     }
     // Moving, sizing, minimizing: the window system's business.
     Window().SystemCommand((unsigned)LOWORD(wParam));
-}
-
-LRESULT Deliver(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    INT_PTR handled = dialog.proc(dialog.hwnd, message, wParam, lParam);
-    if (!handled)
-        DefaultProcessing(message, wParam);
-    return handled;
-}
-
-void Command(int id, HWND control)
-{
-    Deliver(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
-}
-
-void Press(int index)
-{
-    const Control &c = dialog.controls[index];
-    if (c.enabled && (c.style & WS_VISIBLE) && IsPushButton(c))
-        Command(c.id, c.hwnd);
-}
-
-void MoveFocus(bool backwards)
-{
-    int n = (int)dialog.controls.size();
-    int start = dialog.focus >= 0 ? dialog.focus : (backwards ? 0 : n - 1);
-    for (int step = 1; step <= n; step++) {
-        int i = ((start + (backwards ? -step : step)) % n + n) % n;
-        if (CanFocus(dialog.controls[i])) {
-            SetFocusIndex(i);
-            return;
-        }
-    }
-}
-
-void DefaultButton()
-{
-    for (const Control &c : dialog.controls)
-        if (IsPushButton(c) && (c.style & 0xF) == BS_DEFPUSHBUTTON && c.enabled) {
-            Command(c.id, c.hwnd);
-            return;
-        }
-    Command(IDOK, nullptr);
-}
-
-// What a key means to a dialog: Tab moves the focus, Space and Enter press
-// the focused button (Enter the default one otherwise), Escape cancels.
-void Key(int vk, int modifiers)
-{
-    bool focusedButton = dialog.focus >= 0 && IsPushButton(dialog.controls[dialog.focus]);
-    switch (vk) {
-    case VK_TAB:
-        MoveFocus(modifiers & kShift);
-        break;
-    case VK_SPACE:
-        if (focusedButton)
-            Press(dialog.focus);
-        break;
-    case VK_RETURN:
-        if (focusedButton)
-            Press(dialog.focus);
-        else
-            DefaultButton();
-        break;
-    case VK_ESCAPE:
-        Command(IDCANCEL, nullptr);
-        break;
-    case VK_F4:
-        if (modifiers & kAlt)
-            Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
-        break;
-    }
-}
-
-void HandleInput(const InputEvent &event)
-{
-    switch (event.kind) {
-    case InputEvent::kClick:
-        for (size_t i = 0; i < dialog.controls.size(); i++) {
-            const Control &c = dialog.controls[i];
-            // A click counts only on a button that is still enabled now.
-            if (c.id == event.id && IsPushButton(c) && c.enabled && (c.style & WS_VISIBLE)) {
-                SetFocusIndex((int)i);
-                Command(c.id, c.hwnd);
-                return;
-            }
-        }
-        break;
-    case InputEvent::kKey:
-        Key(event.vk, event.modifiers);
-        break;
-    case InputEvent::kClose:
-        Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
-        break;
-    }
 }
 
 // One step of a message loop: a posted message if one waits, else user
@@ -212,22 +61,45 @@ void RunOnce(bool takeInput)
     Window().WaitForEvents();
 }
 
-bool IsDialog(HWND hwnd)
+}  // namespace
+
+// Input that reaches a dialog under a message box is lost, as it is for a
+// disabled owner window.
+void Dialog::Push(const InputEvent &event)
+{
+    if (!boxOpen)
+        Queue().PushInput(event);
+}
+
+void SetFocusIndex(int index)
+{
+    dialog.focus = index;
+    Window().SetFocusControl(index >= 0 ? dialog.controls[index].id : 0);
+}
+
+LRESULT Deliver(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR handled = dialog.proc(dialog.hwnd, message, wParam, lParam);
+    if (!handled)
+        DefaultProcessing(message, wParam);
+    return handled;
+}
+
+bool IsDialogWindow(HWND hwnd)
 {
     return dialog.active && hwnd && hwnd == dialog.hwnd;
 }
 
-}  // namespace
-
-bool IsDialogWindow(HWND hwnd)
+bool MessageBoxOpen()
 {
-    return IsDialog(hwnd);
+    return boxOpen;
 }
 
 void ForgetDialog()
 {
     dialog = Dialog();
     liveDialog = nullptr;
+    boxOpen = false;
 }
 
 }  // namespace port
@@ -277,7 +149,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR lpTemplateName, HWND, DLGPROC l
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
 {
-    if (!IsDialog(hDlg))
+    if (!IsDialogWindow(hDlg))
         return FALSE;
     dialog.ended = true;
     dialog.result = nResult;
@@ -286,7 +158,7 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
-    if (!IsDialog(hDlg))
+    if (!IsDialogWindow(hDlg))
         return nullptr;
     for (const Control &c : dialog.controls)
         if (c.id == nIDDlgItem)
@@ -313,7 +185,7 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
 
 BOOL WINAPI IsWindowEnabled(HWND hWnd)
 {
-    if (IsDialog(hWnd))
+    if (IsDialogWindow(hWnd))
         return TRUE;
     Control *c = dialog.active ? dialog.Find(hWnd) : nullptr;
     return c && c->enabled;
@@ -321,7 +193,7 @@ BOOL WINAPI IsWindowEnabled(HWND hWnd)
 
 BOOL WINAPI IsWindow(HWND hWnd)
 {
-    return IsDialog(hWnd) || (dialog.active && dialog.Find(hWnd));
+    return IsDialogWindow(hWnd) || (dialog.active && dialog.Find(hWnd));
 }
 
 HWND WINAPI GetFocus(void)
@@ -331,7 +203,7 @@ HWND WINAPI GetFocus(void)
 
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    if (!IsDialog(hWnd))
+    if (!IsDialogWindow(hWnd))
         return 0;
     return Deliver(Msg, wParam, lParam);
 }
@@ -349,17 +221,10 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     (void)hWnd;
-    Window().OpenMessageBox(lpText ? lpText : "", lpCaption ? lpCaption : "Error", uType);
-    while (Window().MessageBoxOpen())
+    boxOpen = true;
+    Window().OpenMessageBox(lpText ? lpText : "", lpCaption ? lpCaption : "Error", uType,
+                            [] { boxOpen = false; });
+    while (boxOpen)
         RunOnce(false);
     return IDOK;
-}
-
-// The desktop's event sound on the sound server; the display's bell where
-// there is no server to play it (or no sound for the type).
-BOOL WINAPI MessageBeep(UINT uType)
-{
-    if (!Sounds() || !Sounds()->Play(uType))
-        Window().Beep(uType);
-    return TRUE;
 }

@@ -3,6 +3,7 @@
 #include "dialog_template.h"
 
 #include <ctype.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <strings.h>
 
@@ -201,35 +202,6 @@ bool ReadControl(Reader &in, DialogItem *item)
     return true;
 }
 
-// PUSHBUTTON, DEFPUSHBUTTON, LTEXT, CTEXT, RTEXT "text", id, x, y, cx, cy [, style]
-bool ReadShortControl(Reader &in, const std::string &kind, DialogItem *item)
-{
-    long id = 0;
-    if (!in.String(&item->text) || !in.Punct(',') || !in.Number(&id) || !in.Punct(','))
-        return false;
-    if (!ReadRect(in, &item->x, &item->y, &item->cx, &item->cy))
-        return false;
-    long style = 0;
-    if (in.Punct(',') && !in.Number(&style))
-        return false;
-    item->id = (int)id;
-    uint32_t base = WS_CHILD | WS_VISIBLE;
-    if (IsKeyword(kind, "PUSHBUTTON")) {
-        item->className = "Button";
-        base |= WS_TABSTOP | BS_PUSHBUTTON;
-    } else if (IsKeyword(kind, "DEFPUSHBUTTON")) {
-        item->className = "Button";
-        base |= WS_TABSTOP | BS_DEFPUSHBUTTON;
-    } else {
-        item->className = "Static";
-        base |= WS_GROUP | (IsKeyword(kind, "CTEXT")   ? SS_CENTER
-                            : IsKeyword(kind, "RTEXT") ? SS_RIGHT
-                                                       : SS_LEFT);
-    }
-    item->style = base | (uint32_t)style;
-    return true;
-}
-
 bool ReadDialog(Reader &in, DialogTemplate *dialog, std::string *error)
 {
     if (!ReadRect(in, &dialog->x, &dialog->y, &dialog->cx, &dialog->cy)) {
@@ -279,10 +251,14 @@ bool ReadDialog(Reader &in, DialogTemplate *dialog, std::string *error)
     dialog->style = full;
 
     while (in.Word(&word) && !IsKeyword(word, "END")) {
+        // Only the general CONTROL statement: the program's script has no other.
         DialogItem item;
-        bool ok = IsKeyword(word, "CONTROL") ? ReadControl(in, &item) : ReadShortControl(in, word, &item);
-        if (!ok) {
-            *error = "bad control " + word;
+        if (!IsKeyword(word, "CONTROL")) {
+            *error = "unsupported control statement " + word;
+            return false;
+        }
+        if (!ReadControl(in, &item)) {
+            *error = "bad control";
             return false;
         }
         dialog->items.push_back(item);
@@ -305,7 +281,7 @@ bool ParseResourceScript(const std::string &text, std::vector<DialogTemplate> *d
             *error = "line " + std::to_string(in.Line()) + ": expected a resource";
             return false;
         }
-        if (!IsKeyword(kind, "DIALOG") && !IsKeyword(kind, "DIALOGEX")) {
+        if (!IsKeyword(kind, "DIALOG")) {
             *error = "line " + std::to_string(in.Line()) + ": unsupported resource " + kind;
             return false;
         }
@@ -321,18 +297,22 @@ bool ParseResourceScript(const std::string &text, std::vector<DialogTemplate> *d
     return true;
 }
 
+std::vector<DialogTemplate> ReadDialogTemplates(const char *script)
+{
+    std::vector<DialogTemplate> dialogs;
+    std::string error;
+    if (!ParseResourceScript(script, &dialogs, &error)) {
+        fprintf(stderr, "larkspan: the dialog templates cannot be read: %s\n", error.c_str());
+        dialogs.clear();
+    }
+    return dialogs;
+}
+
 extern const char kResourceScript[];
 
 const DialogTemplate *FindDialogTemplate(const char *name)
 {
-    static std::vector<DialogTemplate> dialogs;
-    static bool parsed = false;
-    if (!parsed) {
-        std::string error;
-        parsed = true;
-        if (!ParseResourceScript(kResourceScript, &dialogs, &error))
-            dialogs.clear();
-    }
+    static const std::vector<DialogTemplate> dialogs = ReadDialogTemplates(kResourceScript);
     for (const DialogTemplate &dialog : dialogs)
         if (name && strcasecmp(dialog.name.c_str(), name) == 0)
             return &dialog;

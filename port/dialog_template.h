@@ -28,10 +28,13 @@ struct DialogTemplate {
     std::vector<DialogItem> items;  // in template order, which is the tab order
 };
 
-// Reads every DIALOG and DIALOGEX resource of a preprocessed resource
-// script (macros already expanded). On failure returns false and says
-// where in `error`.
+// Reads every DIALOG resource of a preprocessed resource script (macros
+// already expanded), whose controls are CONTROL statements. On failure
+// returns false and says where in `error`.
 bool ParseResourceScript(const std::string &text, std::vector<DialogTemplate> *dialogs, std::string *error);
+
+// The dialogs of a script; none, and why on stderr, if it cannot be read.
+std::vector<DialogTemplate> ReadDialogTemplates(const char *script);
 
 // The program's own dialog named `name` (case-insensitive), or null.
 const DialogTemplate *FindDialogTemplate(const char *name);

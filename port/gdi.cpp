@@ -8,35 +8,23 @@
 
 #include <windows.h>
 
+#include "dialog_manager.h"
 #include "gdi.h"
 #include "platform.h"
+#include "saved_rows.h"
 
 namespace port {
 
-bool IsDialogWindow(HWND hwnd);
-
 namespace {
-
-// A row that FillRect wrote over, as it was when the surface was lent.
-struct SavedRow {
-    LONG y, left, right;
-    size_t offset;  // into DeviceContext::savedPixels
-};
-
-// Rows kept per device context: a band of silence cleared and drawn again
-// rewrites one row, a moving trace more than this many.
-constexpr size_t kMaxSavedRows = 8;
 
 struct DeviceContext {
     HWND hwnd;
     Surface surface;
     // What has changed, so the window system repaints only that.
     LONG left, top, right, bottom;
-    // Rows cleared and perhaps drawn again as they were: whether they
-    // changed is found by comparing them when the surface is given back.
-    std::vector<SavedRow> savedRows;
-    std::vector<uint32_t> savedPixels;
-    LONG savedTop = 0, savedBottom = 0;  // the saved rows lie in [savedTop, savedBottom)
+    // Rows cleared and perhaps drawn again as they were.
+    SavedRows saved;
+    std::vector<uint32_t> fillRow;  // FillRect's row of one colour
 
     void Changed(LONG l, LONG t, LONG r, LONG b)
     {
@@ -44,42 +32,6 @@ struct DeviceContext {
         top = std::min(top, t);
         right = std::max(right, r);
         bottom = std::max(bottom, b);
-    }
-
-    bool Saved(LONG x, LONG y) const
-    {
-        if (y < savedTop || y >= savedBottom)
-            return false;
-        for (const SavedRow &row : savedRows)
-            if (row.y == y && x >= row.left && x < row.right)
-                return true;
-        return false;
-    }
-
-    // Keeps a row about to be written over, if there is room; false if not.
-    bool Save(LONG y, LONG l, LONG r)
-    {
-        if (savedRows.size() == kMaxSavedRows)
-            return false;
-        for (const SavedRow &row : savedRows)
-            if (row.y == y && l < row.right && r > row.left)
-                return false;  // partly written already: not as it was
-        const uint32_t *pixels = surface.pixels + (size_t)y * surface.stride;
-        savedTop = savedRows.empty() ? y : std::min(savedTop, y);
-        savedBottom = savedRows.empty() ? y + 1 : std::max(savedBottom, y + 1);
-        savedRows.push_back({y, l, r, savedPixels.size()});
-        savedPixels.insert(savedPixels.end(), pixels + l, pixels + r);
-        return true;
-    }
-
-    // Saved rows that drawing did not bring back to what they were.
-    void CompareSaved()
-    {
-        for (const SavedRow &row : savedRows) {
-            const uint32_t *now = surface.pixels + (size_t)row.y * surface.stride + row.left;
-            if (memcmp(now, &savedPixels[row.offset], (row.right - row.left) * sizeof(uint32_t)) != 0)
-                Changed(row.left, row.y, row.right, row.y + 1);
-        }
     }
 };
 
@@ -152,7 +104,7 @@ int WINAPI ReleaseDC(HWND hWnd, HDC hDC)
     DeviceContext *dc = Context(hDC);
     if (!dc || dc->hwnd != hWnd)
         return 0;
-    dc->CompareSaved();
+    dc->saved.ForEachChanged(dc->surface, [dc](LONG l, LONG y, LONG r) { dc->Changed(l, y, r, y + 1); });
     SurfaceRect changed;
     if (dc->left < dc->right && dc->top < dc->bottom)
         changed = {dc->left, dc->top, dc->right - dc->left, dc->bottom - dc->top};
@@ -191,12 +143,12 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
     // over is kept, while there is room, to see at the end whether the
     // dots came back where they were (silence does, and needs no repaint).
     const size_t bytes = (right - left) * sizeof(uint32_t);
-    static std::vector<uint32_t> model;
+    std::vector<uint32_t> &model = dc->fillRow;
     model.assign(right - left, ToPixel(s, brush->second));
     for (LONG y = top; y < bottom; y++) {
         uint32_t *row = s.pixels + (size_t)y * s.stride + left;
         if (memcmp(row, model.data(), bytes) != 0) {
-            if (!dc->Save(y, left, right))
+            if (!dc->saved.Save(s, y, left, right))
                 dc->Changed(left, y, right, y + 1);
             memcpy(row, model.data(), bytes);
         }
@@ -212,7 +164,7 @@ COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color)
     uint32_t &pixel = dc->surface.pixels[(size_t)y * dc->surface.stride + x];
     const uint32_t value = ToPixel(dc->surface, color);
     // A pixel of a saved row is compared at the end, with the whole row.
-    if (pixel != value && !dc->Saved(x, y))
+    if (pixel != value && !dc->saved.Holds(x, y))
         dc->Changed(x, y, x + 1, y + 1);
     pixel = value;
     return color & 0xFFFFFF;

@@ -4,13 +4,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "dialog_manager.h"
 #include "gdi.h"
 #include "message_queue.h"
+#include "wave_devices.h"
 
 namespace port {
-
-void ForgetDialog();
-void CloseAllWaveDevices();
 
 namespace {
 WindowBackend *window;

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include <functional>
+
 #include "dialog_template.h"
 
 namespace port {
@@ -58,10 +60,12 @@ public:
     // the window system has no counterpart for are ignored.
     virtual void SystemCommand(unsigned command) = 0;
 
-    // Shows a message box owned by the dialog and returns at once; the
-    // dialog takes no input while it is open.
-    virtual void OpenMessageBox(const char *text, const char *caption, unsigned type) = 0;
-    virtual bool MessageBoxOpen() = 0;
+    // Shows a message box owned by the dialog and returns at once; once the
+    // user has closed it, `closed` runs on the dialog's thread, from inside
+    // WaitForEvents. Whether input reaches the dialog meanwhile is the
+    // dialog manager's to decide.
+    virtual void OpenMessageBox(const char *text, const char *caption, unsigned type,
+                                std::function<void()> closed) = 0;
     virtual void Beep(unsigned type) = 0;
 
     // The dialog's client area, in the pixels of its Surface.

@@ -58,23 +58,24 @@ TEST(DialogTemplate, RecordDialogIsReadAsWritten)
         << d->items[2].text;
 }
 
-TEST(DialogTemplate, ResourceCompilerDefaultsAndShortForms)
+TEST(DialogTemplate, ResourceCompilerDefaults)
 {
     std::vector<port::DialogTemplate> dialogs;
     std::string error;
     ASSERT_TRUE(
         port::ParseResourceScript("Plain DIALOG 1, 2, 30, 40\n"
                                   "BEGIN\n"
-                                  "  DEFPUSHBUTTON \"O\"\"K\", 1, 5, 6, 7, 8\n"
-                                  "  LTEXT \"Hi\", -1, 1, 1, 9, 9, (0x1000L | 0x2)\n"
+                                  "  CONTROL \"O\"\"K\", 1, \"Button\", 1, 5, 6, 7, 8\n"
+                                  "  CONTROL \"Hi\", -1, Static, (0x1000L | 0x2), 1, 1, 9, 9\n"
                                   "END\n",
                                   &dialogs, &error))
         << error;
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].style, (uint32_t)(WS_POPUP | WS_BORDER | WS_SYSMENU));
     EXPECT_EQ(dialogs[0].items[0].text, "O\"K");
-    EXPECT_EQ(dialogs[0].items[0].style, (uint32_t)(WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON));
-    EXPECT_EQ(dialogs[0].items[1].style, (uint32_t)(WS_CHILD | WS_VISIBLE | WS_GROUP | 0x1002));
+    EXPECT_EQ(dialogs[0].items[0].style, (uint32_t)(WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON));
+    EXPECT_EQ(dialogs[0].items[1].className, "Static");
+    EXPECT_EQ(dialogs[0].items[1].style, (uint32_t)(WS_CHILD | WS_VISIBLE | 0x1002));
 }
 
 TEST(DialogTemplate, BrokenScriptsSayWhere)
@@ -86,6 +87,11 @@ TEST(DialogTemplate, BrokenScriptsSayWhere)
     EXPECT_FALSE(
         port::ParseResourceScript("X DIALOG 1, 2, 3, 4\nBEGIN\n CONTROL \"a\", 1\n", &dialogs, &error));
     EXPECT_FALSE(port::ParseResourceScript("X MENU\n", &dialogs, &error));
+    // A script that cannot be read gives no dialog, and says why.
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(port::ReadDialogTemplates("X DIALOG 1, 2, 3, 4\nBEGIN\n PUSHBUTTON \"a\", 1\n").empty());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("line 3: unsupported control statement PUSHBUTTON"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -14,11 +14,11 @@ const char kNoDevice[] = "I can't open wave device. Maybe Your SB does not suppo
 void ExpectOneWarning(const ProgramRun &run, const char *text)
 {
     EXPECT_TRUE(run.window.beeps.empty());
-    ASSERT_EQ(run.audio.eventSounds.size(), 1u);
-    EXPECT_EQ(run.audio.eventSounds[0].type, (unsigned)MB_ICONEXCLAMATION);
+    ASSERT_EQ(run.sounds.played.size(), 1u);
+    EXPECT_EQ(run.sounds.played[0].type, (unsigned)MB_ICONEXCLAMATION);
     ASSERT_EQ(run.window.messageBoxes.size(), 1u);
-    EXPECT_EQ(run.audio.eventSounds[0].at, run.window.messageBoxes[0].shownAt);
-    EXPECT_LT(run.audio.eventSounds[0].order, run.window.messageBoxes[0].order);  // the sound first
+    EXPECT_EQ(run.sounds.played[0].at, run.window.messageBoxes[0].shownAt);
+    EXPECT_LT(run.sounds.played[0].order, run.window.messageBoxes[0].order);  // the sound first
     EXPECT_EQ(run.window.messageBoxes[0].text, text);
     EXPECT_EQ(run.window.messageBoxes[0].caption, "Vazozo1");
     EXPECT_EQ(run.window.messageBoxes[0].type, (unsigned)MB_ICONEXCLAMATION);
@@ -103,10 +103,10 @@ TEST(Failures, NoSoundServerRingsTheBellInstead)
 {
     ProgramRun run;
     run.audio.captureOpenResult = MMSYSERR_BADDEVICEID;
-    run.audio.eventSoundServer = false;
+    run.sounds.server = false;
     run.window.ClickAt(Ms(100), IDC_RECORD);
     EXPECT_EQ(run.Run(), 0);
-    EXPECT_TRUE(run.audio.eventSounds.empty());
+    EXPECT_TRUE(run.sounds.played.empty());
     ASSERT_EQ(run.window.beeps.size(), 1u);
     EXPECT_EQ(run.window.beeps[0].type, (unsigned)MB_ICONEXCLAMATION);
     ASSERT_EQ(run.window.messageBoxes.size(), 1u);

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "../app/dialog.h"
+#include "../port/dialog_manager.h"
 #include "support/alloc_tracker.h"
 #include "support/invariants.h"
 
@@ -237,7 +238,7 @@ Outcome RunSchedule(uint64_t seed, DLGPROC proc = nullptr, bool replay = false)
     // on a close request.
     std::function<void()> settle = [&] {
         budget = 0;
-        if (run.window.MessageBoxOpen() || run.window.enabled[IDC_STOP]) {
+        if (port::MessageBoxOpen() || run.window.enabled[IDC_STOP]) {
             run.window.ClickNow(IDC_STOP);
             run.clock.After(Ms(500), settle);
         }

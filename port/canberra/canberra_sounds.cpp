@@ -50,29 +50,79 @@ void CanberraEventSounds::Player::OnFinished(ca_context *, uint32_t, int, void *
 
 namespace {
 
-ca_context *NewContext()
-{
-    ca_context *context = nullptr;
-    if (ca_context_create(&context) != CA_SUCCESS)
-        return nullptr;
-    // Only the sound server: where there is none, the caller rings the bell.
-    if (ca_context_set_driver(context, "pulse") != CA_SUCCESS ||
-        ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Larkspan", CA_PROP_APPLICATION_ID,
-                                "org.example.Larkspan", CA_PROP_APPLICATION_ICON_NAME, "org.example.Larkspan",
-                                nullptr) != CA_SUCCESS ||
-        ca_context_open(context) != CA_SUCCESS) {
-        ca_context_destroy(context);
-        return nullptr;
+// libcanberra's context: made for the first sound, dropped once none plays
+// (and with it the server connection).
+class Context {
+public:
+    Context() = default;
+    Context(const Context &) = delete;
+    Context &operator=(const Context &) = delete;
+    ~Context() { Drop(); }
+
+    // Starts the theme's sound `eventId`; false if it does not play.
+    // `finished` is told when it ends.
+    bool Play(const char *eventId, ca_finish_callback_t finished, void *userdata)
+    {
+        if (!context_)
+            context_ = Open();
+        if (!context_)
+            return false;
+        ca_proplist *properties = nullptr;
+        ca_proplist_create(&properties);
+        ca_proplist_sets(properties, CA_PROP_EVENT_ID, eventId);
+        ca_proplist_sets(properties, CA_PROP_EVENT_DESCRIPTION, "Warning");
+        const bool plays = ca_context_play_full(context_, 0, properties, finished, userdata) == CA_SUCCESS;
+        ca_proplist_destroy(properties);
+        return plays;
     }
-    return context;
-}
+
+    void Drop()
+    {
+        if (context_)
+            ca_context_destroy(context_);
+        context_ = nullptr;
+    }
+
+private:
+    static ca_context *Open()
+    {
+        ca_context *context = nullptr;
+        if (ca_context_create(&context) != CA_SUCCESS)
+            return nullptr;
+        // Only the sound server: where there is none, the caller rings the bell.
+        if (ca_context_set_driver(context, "pulse") != CA_SUCCESS ||
+            ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Larkspan", CA_PROP_APPLICATION_ID,
+                                    "org.example.Larkspan", CA_PROP_APPLICATION_ICON_NAME,
+                                    "org.example.Larkspan", nullptr) != CA_SUCCESS ||
+            ca_context_open(context) != CA_SUCCESS) {
+            ca_context_destroy(context);
+            return nullptr;
+        }
+        return context;
+    }
+
+    ca_context *context_ = nullptr;
+};
+
+// Lets go of a held lock for as long as it lives: libcanberra is called
+// without it, since it may wait on the server.
+class Unlocked {
+public:
+    explicit Unlocked(std::unique_lock<std::mutex> &lock) : lock_(lock) { lock_.unlock(); }
+    ~Unlocked() { lock_.lock(); }
+    Unlocked(const Unlocked &) = delete;
+    Unlocked &operator=(const Unlocked &) = delete;
+
+private:
+    std::unique_lock<std::mutex> &lock_;
+};
 
 }  // namespace
 
 void CanberraEventSounds::Player::Run()
 {
-    ca_context *context = nullptr;
-    int playing = 0;
+    Context context;
+    int playing = 0;  // sounds started and not yet finished
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         changed.wait(lock, [this] { return stop || !requests.empty() || finished > 0; });
@@ -83,42 +133,30 @@ void CanberraEventSounds::Player::Run()
         while (!requests.empty()) {
             const auto request = requests.front();
             requests.pop_front();
-            lock.unlock();
-            if (!context)
-                context = NewContext();
-            bool plays = false;
-            if (context) {
-                ca_proplist *properties = nullptr;
-                ca_proplist_create(&properties);
-                ca_proplist_sets(properties, CA_PROP_EVENT_ID, request.second);
-                ca_proplist_sets(properties, CA_PROP_EVENT_DESCRIPTION, "Warning");
-                plays = ca_context_play_full(context, 0, properties, OnFinished, this) == CA_SUCCESS;
-                ca_proplist_destroy(properties);
+            bool plays;
+            {
+                Unlocked unlocked(lock);
+                plays = context.Play(request.second, OnFinished, this);
+                // A context whose server went away stays useless: the next
+                // sound gets a fresh one.
+                if (!plays && playing == 0)
+                    context.Drop();
             }
-            // A context whose server went away stays useless: the next sound
-            // gets a fresh one.
-            if (!plays && context && playing == 0) {
-                ca_context_destroy(context);
-                context = nullptr;
-            }
-            lock.lock();
             playing += plays;
             answered = request.first;
             lastPlays = plays;
             changed.notify_all();
         }
-        if (playing <= 0 && context) {
-            lock.unlock();
-            ca_context_destroy(context);
-            context = nullptr;
-            lock.lock();
+        if (playing <= 0) {
+            Unlocked unlocked(lock);
+            context.Drop();
             playing = 0;
         }
     }
-    lock.unlock();
-    if (context)
-        ca_context_destroy(context);
-    lock.lock();
+    {
+        Unlocked unlocked(lock);
+        context.Drop();
+    }
     ended = true;
     changed.notify_all();
 }

@@ -166,7 +166,7 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
 void PlaybackStream::OnTick(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata)
 {
     PlaybackStream *self = static_cast<PlaybackStream *>(userdata);
-    if (!self->running_ || !self->stream_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(self->stream_))) {
+    if (!self->running_ || self->Failed()) {
         self->StopTicks();
         return;
     }
@@ -185,18 +185,33 @@ void PlaybackStream::Fill()
         return;
     if (!leadWritten_) {
         leadWritten_ = true;
-        serverBuffer_.assign(leadFrames_ * spec_.channels, 0);
-        if (!serverBuffer_.empty()) {
-            pa_stream_write(stream_, serverBuffer_.data(), serverBuffer_.size() * 2, nullptr, 0,
-                            PA_SEEK_RELATIVE);
-            clock_.Wrote(leadFrames_);
-            writtenFrames_ += leadFrames_;
-        }
+        if (!WriteLead())
+            return;
     }
     const size_t writable = pa_stream_writable_size(stream_);
     if (writable == static_cast<size_t>(-1) || writable < serverFrame_)
         return;
-    const size_t frames = writable / serverFrame_;
+    const size_t frames = TakeFrames(writable / serverFrame_);
+    if (frames == 0)
+        return;
+    const int16_t *samples = ServerSamples(frames);
+    TraceSound("write", (int64_t)(frames * serverFrame_));
+    if (Write(samples, frames))
+        draining_ = false;
+}
+
+// The lead is 0 in the shipped tuning; the benchmarks build with others
+// (tuning.h, bench/delay.sh), and docs/performance.md compares them.
+bool PlaybackStream::WriteLead()
+{
+    if (leadFrames_ == 0)
+        return true;
+    serverBuffer_.assign(leadFrames_ * spec_.channels, 0);
+    return Write(serverBuffer_.data(), leadFrames_);
+}
+
+size_t PlaybackStream::TakeFrames(size_t frames)
+{
     userBuffer_.resize(frames * userFrame_);
     memcpy(userBuffer_.data(), carry_, carryBytes_);
     const size_t got = source_->Take(userBuffer_.data() + carryBytes_, userBuffer_.size() - carryBytes_);
@@ -205,23 +220,31 @@ void PlaybackStream::Fill()
     const size_t whole = have / userFrame_;
     carryBytes_ = have % userFrame_;
     memcpy(carry_, userBuffer_.data() + whole * userFrame_, carryBytes_);
-    if (whole == 0)
-        return;
-    const size_t samples = whole * spec_.channels;
-    const int16_t *out;
-    if (eightBit_) {
-        serverBuffer_.resize(samples);
-        for (size_t i = 0; i < samples; ++i)
-            serverBuffer_[i] = static_cast<int16_t>((userBuffer_[i] - 128) * 256);
-        out = serverBuffer_.data();
-    } else {
-        out = reinterpret_cast<const int16_t *>(userBuffer_.data());
+    return whole;
+}
+
+const int16_t *PlaybackStream::ServerSamples(size_t frames)
+{
+    if (!eightBit_)
+        return reinterpret_cast<const int16_t *>(userBuffer_.data());
+    const size_t samples = frames * spec_.channels;
+    serverBuffer_.resize(samples);
+    for (size_t i = 0; i < samples; ++i)
+        serverBuffer_[i] = static_cast<int16_t>((userBuffer_[i] - 128) * 256);
+    return serverBuffer_.data();
+}
+
+bool PlaybackStream::Write(const int16_t *samples, size_t frames)
+{
+    const int result = pa_stream_write(stream_, samples, frames * serverFrame_, nullptr, 0, PA_SEEK_RELATIVE);
+    if (result < 0) {
+        TraceSound("write_failed", result);
+        Fail();
+        return false;
     }
-    TraceSound("write", (int64_t)(samples * 2));
-    pa_stream_write(stream_, out, samples * 2, nullptr, 0, PA_SEEK_RELATIVE);
-    clock_.Wrote(whole);
-    writtenFrames_ += whole;
-    draining_ = false;
+    clock_.Wrote(frames);
+    writtenFrames_ += frames;
+    return true;
 }
 
 void PlaybackStream::ReportPlayed()

@@ -24,7 +24,18 @@ private:
 
     // With the mainloop locked.
     void StopTicks();
+    // Writes what the server has room for: the lead first, then whole
+    // frames of what the layer's queue holds.
     void Fill();
+    // Silence ahead of the program's data, once a run; false if refused.
+    bool WriteLead();
+    // Takes up to `frames` frames from the queue into userBuffer_, a partial
+    // frame carried over to the next call; answers the whole ones.
+    size_t TakeFrames(size_t frames);
+    // Those frames as the server's 16-bit samples (8-bit ones converted).
+    const int16_t *ServerSamples(size_t frames);
+    // To the server; a write it refuses fails the stream.
+    bool Write(const int16_t *samples, size_t frames);
     void ReportPlayed();
     void AskTiming();
     void Drain();

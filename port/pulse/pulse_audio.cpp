@@ -7,6 +7,7 @@
 #include "capture_stream.h"
 #include "playback_stream.h"
 #include "pulse_connection.h"
+#include "wave_format.h"
 
 namespace port {
 
@@ -15,20 +16,6 @@ namespace {
 // An open answers within this, whether the server answers or not: a stopped
 // server would otherwise keep a client waiting for 30 s.
 constexpr pa_usec_t kOpenTimeout = 3 * PA_USEC_PER_SEC;
-
-bool ValidFormat(const WAVEFORMATEX &f)
-{
-    if (f.wFormatTag != WAVE_FORMAT_PCM)
-        return false;
-    if (f.nChannels < 1 || f.nChannels > 2)
-        return false;
-    if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16)
-        return false;
-    if (f.nSamplesPerSec < 1 || f.nSamplesPerSec > PA_RATE_MAX)
-        return false;
-    const unsigned align = f.nChannels * f.wBitsPerSample / 8;
-    return f.nBlockAlign == align && f.nAvgBytesPerSec == f.nSamplesPerSec * align;
-}
 
 template <typename Stream, typename Client>
 MMRESULT OpenStream(std::shared_ptr<pulse::Connection> connection, const WAVEFORMATEX &format, Client *client,
@@ -51,7 +38,7 @@ MMRESULT PulseAudioBackend::OpenCapture(const WAVEFORMATEX &format, CaptureSink 
 {
     if (!sink || !stream)
         return MMSYSERR_INVALPARAM;
-    if (!ValidFormat(format))
+    if (!SupportedFormat(format))
         return WAVERR_BADFORMAT;
     const pa_usec_t deadline = pa_rtclock_now() + kOpenTimeout;
     std::shared_ptr<pulse::Connection> connection;
@@ -66,7 +53,7 @@ MMRESULT PulseAudioBackend::OpenPlayback(const WAVEFORMATEX &format, PlaybackSou
 {
     if (!source || !stream)
         return MMSYSERR_INVALPARAM;
-    if (!ValidFormat(format))
+    if (!SupportedFormat(format))
         return WAVERR_BADFORMAT;
     const pa_usec_t deadline = pa_rtclock_now() + kOpenTimeout;
     std::shared_ptr<pulse::Connection> connection;

@@ -90,6 +90,7 @@ void ServerStream::ClearCallbacks(pa_stream *s)
 
 void ServerStream::Detach()
 {
+    failed_ = false;
     if (!stream_)
         return;
     ClearCallbacks(stream_);

@@ -40,7 +40,11 @@ protected:
     // Corks the stream and drops whatever it holds.
     void Halt();
     void Detach();
-    bool Ready() const { return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
+    // A stream the server refused a request on is failed, as one the server
+    // dropped is: nothing more goes to it or comes from it this run.
+    void Fail() { failed_ = true; }
+    bool Failed() const { return failed_ || !stream_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }
+    bool Ready() const { return !failed_ && stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
     pa_context *context() const { return connection_->context(); }
     pa_threaded_mainloop *loop() const { return connection_->loop(); }
     static void Done(pa_operation *op)
@@ -63,6 +67,7 @@ private:
     const char *const name_;
     const bool corked_;
     bool fresh_ = false;  // connected by Open, never started
+    bool failed_ = false;
 };
 
 }  // namespace port::pulse

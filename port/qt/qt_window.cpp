@@ -185,7 +185,6 @@ void QtWindowBackend::DestroyDialogWindow()
     input_ = nullptr;
     controls_.clear();
     messageBox_ = nullptr;  // a child of the dialog
-    messageBoxOpen_ = false;
     // Never called from inside one of the dialog's own event handlers: they
     // only queue the user's input, which the dialog manager takes later.
     delete dialog_;
@@ -213,24 +212,20 @@ void QtWindowBackend::SetFocusControl(int id)
     }
 }
 
-void QtWindowBackend::OpenMessageBox(const char *text, const char *caption, unsigned type)
+void QtWindowBackend::OpenMessageBox(const char *text, const char *caption, unsigned type,
+                                     std::function<void()> closed)
 {
     delete messageBox_;
     // Win32 titles a message box without a caption "Error".
     const QString title = QString::fromUtf8(caption != nullptr ? caption : "Error");
     messageBox_ = CreateMessageBox(dialog_, QString::fromUtf8(text != nullptr ? text : ""), title, type);
-    messageBoxOpen_ = true;
-    QObject::connect(messageBox_, &QDialog::finished, messageBox_, [this] {
-        messageBoxOpen_ = false;
+    QObject::connect(messageBox_, &QDialog::finished, messageBox_, [this, closed = std::move(closed)] {
+        closed();
         Wake();
     });
-    // Window-modal: the dialog takes no input until the box is closed.
+    // Window-modal: the window system keeps the user's input from the
+    // dialog until the box is closed.
     messageBox_->open();
-}
-
-bool QtWindowBackend::MessageBoxOpen()
-{
-    return messageBoxOpen_;
 }
 
 void QtWindowBackend::Beep(unsigned type)
@@ -298,7 +293,7 @@ QMessageBox *QtWindowBackend::MessageBoxWidget() const
 
 bool QtWindowBackend::Accepting() const
 {
-    return input_ != nullptr && !messageBoxOpen_;
+    return input_ != nullptr;
 }
 
 void QtWindowBackend::ForwardKey(int vk, int modifiers)

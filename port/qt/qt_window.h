@@ -29,8 +29,8 @@ public:
     void SetFocusControl(int id) override;
     void SystemCommand(unsigned command) override;  // qt_system_command.cpp
 
-    void OpenMessageBox(const char *text, const char *caption, unsigned type) override;
-    bool MessageBoxOpen() override;
+    void OpenMessageBox(const char *text, const char *caption, unsigned type,
+                        std::function<void()> closed) override;
     void Beep(unsigned type) override;
 
     void ClientSize(int *width, int *height) override;
@@ -61,7 +61,6 @@ private:
     DialogSurface *dialog_ = nullptr;  // owns the controls, the key filter and the message box
     std::vector<Control> controls_;    // in template order
     QMessageBox *messageBox_ = nullptr;
-    bool messageBoxOpen_ = false;
     BaseUnits units_;
 };
 

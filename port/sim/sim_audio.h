@@ -6,19 +6,11 @@
 #include <vector>
 
 #include "../audio_backend.h"
-#include "../event_sounds.h"
 #include "virtual_clock.h"
 
 namespace port::sim {
 
-struct EventSoundRecord {
-    unsigned type;
-    Ticks at;
-    int order;  // among the boxes, beeps and event sounds
-};
-
-// Also the sound server's event sounds: a record of each one played.
-class SimAudio : public AudioBackend, public EventSounds {
+class SimAudio : public AudioBackend {
 public:
     explicit SimAudio(VirtualClock &clock) : clock_(clock) {}
 
@@ -52,17 +44,6 @@ public:
     int playbackOpens = 0;
     int streamsOpen = 0;
     int underruns = 0;  // chunks the speaker had to pad with silence
-
-    // Event sounds: whether there is a server to play them on, and what
-    // was played.
-    bool eventSoundServer = true;
-    std::vector<EventSoundRecord> eventSounds;
-    bool Play(unsigned type) override
-    {
-        if (eventSoundServer)
-            eventSounds.push_back({type, clock_.Now(), clock_.NextSighting()});
-        return eventSoundServer;
-    }
 
     MMRESULT OpenCapture(const WAVEFORMATEX &format, CaptureSink *sink,
                          std::unique_ptr<AudioStream> *stream) override;

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <windows.h>
+
 namespace port::sim {
 
 bool SimWindow::CreateDialogWindow(const DialogTemplate &dialog, DialogInput *input)
@@ -14,7 +16,7 @@ bool SimWindow::CreateDialogWindow(const DialogTemplate &dialog, DialogInput *in
     shown = dialog;
     input_ = input;
     for (const DialogItem &item : dialog.items)
-        enabled[item.id] = !(item.style & 0x08000000L);
+        enabled[item.id] = !(item.style & WS_DISABLED);
     if (pixels.empty())
         SetClientSize(353, 240);  // the dialog's size with an 8-point font
     return true;
@@ -33,7 +35,7 @@ void SimWindow::ClickAt(Ticks when, int id)
 
 void SimWindow::ClickNow(int id)
 {
-    if (Live() && !boxOpen_ && enabled[id])
+    if (Live() && enabled[id])
         input_->ButtonClicked(id);
 }
 
@@ -44,7 +46,7 @@ void SimWindow::KeyAt(Ticks when, int vk, int modifiers)
 
 void SimWindow::KeyNow(int vk, int modifiers)
 {
-    if (Live() && !boxOpen_)
+    if (Live())
         input_->KeyPressed(vk, modifiers);
 }
 
@@ -55,15 +57,15 @@ void SimWindow::CloseAt(Ticks when)
 
 void SimWindow::CloseNow()
 {
-    if (Live() && !boxOpen_)
+    if (Live())
         input_->CloseClicked();
 }
 
-void SimWindow::OpenMessageBox(const char *text, const char *caption, unsigned type)
+void SimWindow::OpenMessageBox(const char *text, const char *caption, unsigned type,
+                               std::function<void()> closed)
 {
     messageBoxes.push_back({text, caption, type, clock_.Now(), clock_.NextSighting()});
-    boxOpen_ = true;
-    clock_.After(messageBoxDelay, [this] { boxOpen_ = false; });
+    clock_.After(messageBoxDelay, std::move(closed));
 }
 
 void SimWindow::SetClientSize(int width, int height, uint32_t background)

@@ -38,7 +38,7 @@ public:
     void KeyNow(int vk, int modifiers = 0);
     void CloseAt(Ticks when);
     void CloseNow();
-    // How long the user takes to read and dismiss a message box.
+    // How long the user takes to read and close a message box.
     Ticks messageBoxDelay = Ms(800);
 
     // A window system out of resources: the dialog cannot be created.
@@ -86,8 +86,8 @@ public:
     }
     void SetFocusControl(int id) override { focus = id; }
     void SystemCommand(unsigned command) override { systemCommands.push_back(command); }
-    void OpenMessageBox(const char *text, const char *caption, unsigned type) override;
-    bool MessageBoxOpen() override { return boxOpen_; }
+    void OpenMessageBox(const char *text, const char *caption, unsigned type,
+                        std::function<void()> closed) override;
     void Beep(unsigned type) override { beeps.push_back({type, clock_.Now(), clock_.NextSighting()}); }
     void ClientSize(int *width, int *height) override
     {
@@ -109,7 +109,6 @@ private:
 
     VirtualClock &clock_;
     DialogInput *input_ = nullptr;
-    bool boxOpen_ = false;
 };
 
 }  // namespace port::sim

@@ -11,7 +11,7 @@ ProgramRun::ProgramRun()
     port::ResetLayer();
     memset(&loop, 0, sizeof loop);
     alloc::Reset();
-    port::UseBackends(&window, &audio, &audio);
+    port::UseBackends(&window, &audio, &sounds);
     port::SetWaveCallObserver([this](const port::WaveCall &call) { Log(call); });
     audio.signal = Noise;
 }

@@ -6,6 +6,7 @@
 
 #include "../../port/platform.h"
 #include "../../port/sim/sim_audio.h"
+#include "../../port/sim/sim_sounds.h"
 #include "../../port/sim/sim_window.h"
 #include "../../port/wave_log.h"
 #include "../../res/resource.h"
@@ -30,6 +31,7 @@ public:
     port::sim::VirtualClock clock;
     port::sim::SimWindow window{clock};
     port::sim::SimAudio audio{clock};
+    port::sim::SimEventSounds sounds{clock};
     std::vector<LoggedCall> calls;
 
     ProgramRun();

@@ -1,0 +1,236 @@
+// The capture and playback devices, and the table of open ones.
+#include "wave_devices.h"
+
+#include <string.h>
+
+#include <map>
+
+#include "platform.h"
+#include "sound_trace.h"
+
+namespace port {
+
+namespace {
+
+std::mutex mutex;
+std::map<uintptr_t, std::unique_ptr<WaveDevice>> devices;
+uintptr_t nextDevice = 1;
+Pacing pacing;
+
+// Playback blocks waiting for capture to catch up.
+void HandBackAllPlayed()
+{
+    for (auto &entry : devices)
+        if (entry.second->kind == kPlayback)
+            static_cast<PlaybackDevice *>(entry.second.get())->HandBackPlayed();
+}
+
+}  // namespace
+
+WaveDevice::WaveDevice(WaveKind k, HWND w, uint64_t bytesPerSecond) : kind(k), window(w)
+{
+    clock_.bytesPerSecond = bytesPerSecond;
+}
+
+void WaveDevice::Notify(UINT message, WAVEHDR *header) const
+{
+    if (window)
+        PostMessageA(window, message, (WPARAM)handle, (LPARAM)header);
+}
+
+void WaveDevice::Finish(WAVEHDR *header) const
+{
+    header->dwFlags = (header->dwFlags & ~(DWORD)WHDR_INQUEUE) | WHDR_DONE;
+    TraceSound(kind == kCapture ? "post_wim_data" : "post_wom_done", (int64_t)(uintptr_t)header);
+    Notify(Message(MM_WIM_DATA, MM_WOM_DONE), header);
+}
+
+MMRESULT CaptureDevice::OpenStream(const WAVEFORMATEX &format)
+{
+    return Audio().OpenCapture(format, this, &stream);
+}
+
+bool CaptureDevice::Start()
+{
+    if (running_)
+        return false;
+    running_ = true;
+    clock_.bytes = 0;
+    pacing.Follow(&clock_);
+    return true;
+}
+
+bool CaptureDevice::Add(WAVEHDR *header)
+{
+    header->dwBytesRecorded = 0;
+    queue_.push_back(header);
+    return false;
+}
+
+void CaptureDevice::Reset()
+{
+    TraceSound("reset_capture", 0);
+    running_ = false;
+    while (!queue_.empty()) {
+        WAVEHDR *header = queue_.front();
+        queue_.pop_front();
+        Finish(header);
+    }
+    Unfollow();
+}
+
+void CaptureDevice::Close()
+{
+    running_ = false;
+    Unfollow();
+}
+
+void CaptureDevice::Unfollow()
+{
+    if (pacing.Drop(&clock_))
+        HandBackAllPlayed();
+}
+
+void CaptureDevice::Captured(const uint8_t *data, size_t bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!running_)
+        return;
+    clock_.bytes += bytes;
+    // Sound that arrives with no block queued is lost, as on any device.
+    while (running_ && bytes > 0 && !queue_.empty()) {
+        WAVEHDR *header = queue_.front();
+        size_t room = header->dwBufferLength - header->dwBytesRecorded;
+        size_t n = bytes < room ? bytes : room;
+        memcpy(header->lpData + header->dwBytesRecorded, data, n);
+        header->dwBytesRecorded += (DWORD)n;
+        data += n;
+        bytes -= n;
+        if (header->dwBytesRecorded == header->dwBufferLength) {
+            queue_.pop_front();
+            Finish(header);
+        }
+    }
+    if (bytes > 0)
+        TraceSound("capture_lost", (int64_t)bytes);
+    if (pacing.Follows(&clock_))
+        HandBackAllPlayed();
+}
+
+MMRESULT PlaybackDevice::OpenStream(const WAVEFORMATEX &format)
+{
+    return Audio().OpenPlayback(format, this, &stream);
+}
+
+// Playback runs from the first block written after an open or reset.
+bool PlaybackDevice::Add(WAVEHDR *header)
+{
+    queue_.push_back({header, 0});
+    if (running_)
+        return false;
+    running_ = true;
+    taking_ = offset_ = 0;
+    taken_ = 0;
+    clock_.bytes = 0;
+    return true;
+}
+
+void PlaybackDevice::Reset()
+{
+    TraceSound("reset_playback", 0);
+    running_ = false;
+    taking_ = offset_ = 0;
+    while (!queue_.empty()) {
+        WAVEHDR *header = queue_.front().header;
+        queue_.pop_front();
+        Finish(header);
+    }
+}
+
+size_t PlaybackDevice::Take(uint8_t *out, size_t bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    size_t given = 0;
+    while (running_ && given < bytes && taking_ < queue_.size()) {
+        WAVEHDR *header = queue_[taking_].header;
+        size_t n = header->dwBufferLength - offset_;
+        if (n > bytes - given)
+            n = bytes - given;
+        memcpy(out + given, header->lpData + offset_, n);
+        given += n;
+        offset_ += n;
+        taken_ += n;
+        if (offset_ == header->dwBufferLength) {
+            queue_[taking_].end = taken_;
+            taking_++;
+            offset_ = 0;
+        }
+    }
+    return given;
+}
+
+void PlaybackDevice::Played(uint64_t bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!running_)
+        return;
+    clock_.bytes = bytes;
+    HandBackPlayed();
+}
+
+void PlaybackDevice::HandBackPlayed()
+{
+    while (running_ && taking_ > 0 && queue_.front().end <= clock_.bytes) {
+        const uint64_t end = queue_.front().end;
+        uint64_t queuedEnd = end;
+        for (size_t i = 1; i < queue_.size(); i++)
+            queuedEnd += queue_[i].header->dwBufferLength;
+        if (!pacing.MayHandBack(clock_, end, queuedEnd))
+            return;
+        WAVEHDR *header = queue_.front().header;
+        queue_.pop_front();
+        taking_--;
+        Finish(header);
+    }
+}
+
+std::mutex &WaveMutex()
+{
+    return mutex;
+}
+
+uintptr_t AddWaveDevice(std::unique_ptr<WaveDevice> device)
+{
+    const uintptr_t handle = (nextDevice++ << 4) | device->kind;
+    device->handle = handle;
+    devices[handle] = std::move(device);
+    return handle;
+}
+
+WaveDevice *FindWaveDevice(uintptr_t handle, WaveKind kind)
+{
+    auto it = devices.find(handle);
+    return it != devices.end() && it->second->kind == kind ? it->second.get() : nullptr;
+}
+
+std::unique_ptr<WaveDevice> RemoveWaveDevice(uintptr_t handle)
+{
+    std::unique_ptr<WaveDevice> device = std::move(devices[handle]);
+    devices.erase(handle);
+    return device;
+}
+
+void CloseAllWaveDevices()
+{
+    std::map<uintptr_t, std::unique_ptr<WaveDevice>> closing;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        pacing.Clear();
+        for (auto &entry : devices)
+            entry.second->Close();
+        closing.swap(devices);
+    }
+    closing.clear();
+}
+
+}  // namespace port

@@ -1,0 +1,115 @@
+// The wave devices behind the layer's handles: a capture device fills the
+// blocks queued on it as its stream hears sound; a playback device gives
+// its blocks to its stream and hands each back once played, in step with
+// capture (wave_pacing.h). A queued header belongs to the device until it
+// comes back with WHDR_DONE and its notification.
+//
+// Streams call in from their own threads, so every device and every queued
+// header is guarded by WaveMutex(); the layer never calls a stream while
+// holding it.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include <mmsystem.h>
+
+#include "audio_backend.h"
+#include "wave_pacing.h"
+
+namespace port {
+
+enum WaveKind { kCapture = 1, kPlayback = 2 };
+
+class WaveDevice {
+public:
+    virtual ~WaveDevice() = default;
+
+    const WaveKind kind;
+    const HWND window;  // where notifications go, or none
+    uintptr_t handle = 0;
+    std::unique_ptr<AudioStream> stream;
+
+    // Opens `stream` on the sound system. Without the mutex.
+    virtual MMRESULT OpenStream(const WAVEFORMATEX &format) = 0;
+    // The message for this direction.
+    UINT Message(UINT capture, UINT playback) const { return kind == kCapture ? capture : playback; }
+    void Notify(UINT message, WAVEHDR *header) const;
+
+    // The rest with the mutex held.
+    bool Running() const { return running_; }
+    virtual bool Queued() const = 0;  // a block is still the device's
+    // Takes a prepared header; true when the stream is to start now.
+    virtual bool Add(WAVEHDR *header) = 0;
+    // Stops and hands back every queued block, in queue order.
+    virtual void Reset() = 0;
+    // Stops for good, before the device is dropped.
+    virtual void Close() { running_ = false; }
+
+protected:
+    WaveDevice(WaveKind kind, HWND window, uint64_t bytesPerSecond);
+    // Hands a header back to the program.
+    void Finish(WAVEHDR *header) const;
+
+    bool running_ = false;  // capture started, or playback playing
+    StreamClock clock_;     // bytes heard since capture started, or played since playback started
+};
+
+class CaptureDevice final : public WaveDevice, public CaptureSink {
+public:
+    CaptureDevice(HWND window, uint64_t bytesPerSecond) : WaveDevice(kCapture, window, bytesPerSecond) {}
+
+    MMRESULT OpenStream(const WAVEFORMATEX &format) override;
+    // Starts hearing, and playback follows; true when the stream is to start.
+    bool Start();
+    bool Queued() const override { return !queue_.empty(); }
+    bool Add(WAVEHDR *header) override;
+    void Reset() override;
+    void Close() override;
+    void Captured(const uint8_t *data, size_t bytes) override;
+
+private:
+    // Playback no longer follows this device.
+    void Unfollow();
+
+    std::deque<WAVEHDR *> queue_;
+};
+
+class PlaybackDevice final : public WaveDevice, public PlaybackSource {
+public:
+    PlaybackDevice(HWND window, uint64_t bytesPerSecond) : WaveDevice(kPlayback, window, bytesPerSecond) {}
+
+    MMRESULT OpenStream(const WAVEFORMATEX &format) override;
+    bool Queued() const override { return !queue_.empty(); }
+    bool Add(WAVEHDR *header) override;
+    void Reset() override;
+    size_t Take(uint8_t *out, size_t bytes) override;
+    void Played(uint64_t bytes) override;
+    // Hands back the played blocks that pacing lets go.
+    void HandBackPlayed();
+
+private:
+    struct Block {
+        WAVEHDR *header;
+        uint64_t end;  // stream position after its last byte, once taken
+    };
+    std::deque<Block> queue_;
+    // The header being taken is queue_[taking_], `offset_` bytes in.
+    size_t taking_ = 0;
+    size_t offset_ = 0;
+    uint64_t taken_ = 0;
+};
+
+// Guards every device.
+std::mutex &WaveMutex();
+// With the mutex held: gives the device its handle and keeps it; finds a
+// device by handle and kind (null for a closed, stale or never-opened
+// handle); drops one.
+uintptr_t AddWaveDevice(std::unique_ptr<WaveDevice> device);
+WaveDevice *FindWaveDevice(uintptr_t handle, WaveKind kind);
+std::unique_ptr<WaveDevice> RemoveWaveDevice(uintptr_t handle);
+// Drops every device without a word to the program, as process exit would.
+void CloseAllWaveDevices();
+
+}  // namespace port

@@ -1,0 +1,48 @@
+// Pacing: playback kept in step with capture, as on a duplex sound card.
+//
+// On a duplex card one clock drives both directions, so a program that
+// refills each played block from the latest captured one always finds it
+// there. Two streams of a sound server have no such bond: a server that is
+// held up delivers capture late, in a burst, while the play clock runs on,
+// and the program would play one block twice and lose the next. So a played
+// block goes back to the program only once the capture device playback
+// follows has heard as far as that block's end (a block that ends together
+// with a capture block goes back after it), or once the blocks queued after
+// it keep the device playing for no more than kRefillMs: long enough for the
+// program to refill it in time, and devices on clocks of their own still
+// drift apart as they would on Windows.
+#pragma once
+
+#include <stdint.h>
+
+namespace port {
+
+// How far a device's stream has got since it started: bytes heard or
+// played, at the device's rate.
+struct StreamClock {
+    uint64_t bytes = 0;
+    uint64_t bytesPerSecond = 0;
+};
+
+class Pacing {
+public:
+    static constexpr uint64_t kRefillMs = 70;
+
+    // Playback follows the capture device started last, by its clock,
+    // until that device stops or closes.
+    void Follow(const StreamClock *capture) { capture_ = capture; }
+    bool Follows(const StreamClock *capture) const { return capture_ && capture_ == capture; }
+    // `capture` stopped or closed: true if playback followed it, and blocks
+    // that waited for it may go now.
+    bool Drop(const StreamClock *capture);
+    void Clear() { capture_ = nullptr; }
+
+    // Whether a played block that ends `end` bytes into `playback` may go
+    // back, while the blocks queued after it end at `queuedEnd`.
+    bool MayHandBack(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const;
+
+private:
+    const StreamClock *capture_ = nullptr;
+};
+
+}  // namespace port
