@@ -17,36 +17,59 @@ source "$here/wine_lib.sh"
 trap 'wine_cleanup; e2e_cleanup' EXIT
 [ -f "$exe" ] || { echo "no program at $exe"; exit 1; }
 
+echo "The manifest of each executable"
+wanted_manifest='os {35138b9a-5d96-4fbd-8e2d-a2440225f93a}
+os {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}
+os {1f676c76-80e1-4239-95bb-83d0f6d0da78}
+os {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}
+level asInvoker false
+dpiAware true
+dpiAwareness PerMonitorV2, System
+dependency Microsoft.Windows.Common-Controls 6.0.0.0'
+for file in $(realpath -e "$exe" "$root/build-win/larkspan.exe" "$root/build-win32/larkspan.exe" | sort -u); do
+    e2e_check "$file: Windows 7 to 11, asInvoker, DPI-aware, Common Controls 6" \
+        test "$(wine_manifest "$file")" = "$wanted_manifest"
+done
+
 e2e_display || exit 1
 e2e_sound_server || exit 1
 wine_prefix || exit 1
 wine_helper || exit 1
 
+# The dialog as the helper sees it, against the template in the base units
+# it reports; the text of every control fits it. Sets style, bx, by, ox, oy,
+# width and height, and leaves template.txt for the base units.
+geometry() {  # controls file
+    value() { awk -v k="$1" '$1 == k {print $'"${2:-2}"'}' "$controls"; }
+    local controls=$1 fits
+    cat "$controls" | sed 's/^/  /'
+    style=$(value style) bx=$(value base) by=$(value base 3) ox=$(value origin) oy=$(value origin 3)
+    width=$(value client) height=$(value client 3)
+    wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
+        >"$E2E_DIR/template.txt"
+    wanted_style=$(awk '$1 == "style" {print $2}' "$E2E_DIR/template.txt")
+    read -r _ want_x want_y want_w want_h < <(grep '^at ' "$E2E_DIR/template.txt")
+    e2e_check "plausible base units ($bx x $by)" test "$bx" -ge 5 -a "$bx" -le 20 -a "$by" -ge 10 -a "$by" -le 40
+    e2e_check "style $style has every style of the template ($wanted_style)" \
+        test $((style & wanted_style)) -eq $((wanted_style))
+    e2e_check "style has WS_CLIPCHILDREN" test $((style & 0x02000000)) -ne 0
+    e2e_check "client area is 235 x 160 dialog units (${width}x$height)" \
+        test "$width" -eq "$want_w" -a "$height" -eq "$want_h"
+    e2e_check "client area at 100, 100 dialog units ($ox, $oy)" test "$ox" -eq "$want_x" -a "$oy" -eq "$want_y"
+    e2e_check "the dialog has just the template's controls" \
+        test "$(grep -c '^control ' "$controls")" -eq "$(grep -c '^control ' "$E2E_DIR/template.txt")"
+    while read -r line; do
+        e2e_check "${line#control }" grep -qxF "$line" "$controls"
+    done < <(grep '^control ' "$E2E_DIR/template.txt")
+    fits=$(grep -c '^fits [0-9-]* 1 ' "$controls")
+    e2e_check "the text of each of the 3 controls fits it ($fits do)" test "$fits" -eq 3
+}
+
 wine "$exe" --anything -x "ignored arguments" >"$E2E_DIR/app.log" 2>&1 &
 app_pid=$!
 list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app.log"; exit 1; }
-cat "$E2E_DIR/controls.txt" | sed 's/^/  /'
-value() { awk -v k="$1" '$1 == k {print $'"${2:-2}"'}' "$E2E_DIR/controls.txt"; }
-style=$(value style) bx=$(value base) by=$(value base 3) ox=$(value origin) oy=$(value origin 3)
-width=$(value client) height=$(value client 3)
-wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
-    >"$E2E_DIR/template.txt"
-wanted_style=$(awk '$1 == "style" {print $2}' "$E2E_DIR/template.txt")
-read -r _ want_x want_y want_w want_h < <(grep '^at ' "$E2E_DIR/template.txt")
-
 echo "Geometry"
-e2e_check "plausible base units ($bx x $by)" test "$bx" -ge 5 -a "$bx" -le 10 -a "$by" -ge 10 -a "$by" -le 20
-e2e_check "style $style has every style of the template ($wanted_style)" \
-    test $((style & wanted_style)) -eq $((wanted_style))
-e2e_check "style has WS_CLIPCHILDREN" test $((style & 0x02000000)) -ne 0
-e2e_check "client area is 235 x 160 dialog units (${width}x$height)" \
-    test "$width" -eq "$want_w" -a "$height" -eq "$want_h"
-e2e_check "client area at 100, 100 dialog units ($ox, $oy)" test "$ox" -eq "$want_x" -a "$oy" -eq "$want_y"
-e2e_check "the dialog has just the template's controls" \
-    test "$(grep -c '^control ' "$E2E_DIR/controls.txt")" -eq "$(grep -c '^control ' "$E2E_DIR/template.txt")"
-while read -r line; do
-    e2e_check "${line#control }" grep -qxF "$line" "$E2E_DIR/controls.txt"
-done < <(grep '^control ' "$E2E_DIR/template.txt")
+geometry "$E2E_DIR/controls.txt"
 
 # Centres of the buttons, on the screen.
 read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")
@@ -55,7 +78,10 @@ click() { xdotool mousemove "$((ox + $1))" "$((oy + (rt + rb) / 2))" click 1; }
 record() { click $(((rl + rr) / 2)); }
 stop() { click $(((sl + sr) / 2)); }
 # The client area of a screenshot of the whole screen.
-shot() { import -window root -crop "${width}x$height+$ox+$oy" +repage "$E2E_DIR/$1.png"; }
+shot() {
+    import -window root -crop "${width}x$height+$ox+$oy" +repage "$E2E_DIR/$1.png"
+    [ -z "${LARKSPAN_SHOTS_DIR:-}" ] || cp "$E2E_DIR/$1.png" "$LARKSPAN_SHOTS_DIR/wine-$1.png"
+}
 
 # The exit status of the wine process, which is the program's; a program
 # still running after 10 s is stopped and fails.
@@ -116,6 +142,33 @@ text=$(list_controls box Vazozo1)
 e2e_check "a message box titled Vazozo1 says the device cannot be opened" \
     test "$text" = 'text "I can'\''t open wave device. Maybe Your SB does not support dual mode."'
 e2e_check "then the program exits with 0" exits_with_0
+
+# Wine scales every program to the prefix's DPI, with a manifest or
+# without: what this checks is the layout, Windows' own rules for a dialog.
+echo "At 144 and 192 dpi"
+if ! x86_64-w64-mingw32-objdump -f "$exe" | grep -q x86-64; then
+    echo "  skipped for the x86 build: the same dialog, laid out by the same Wine"
+else
+    for dpi in 144 192; do
+        wine_dpi $dpi
+        wine "$exe" >"$E2E_DIR/app$dpi.log" 2>&1 &
+        app_pid=$!
+        list_controls >"$E2E_DIR/controls$dpi.txt" || { echo "no window"; cat "$E2E_DIR/app$dpi.log"; exit 1; }
+        echo "  $dpi dpi"
+        geometry "$E2E_DIR/controls$dpi.txt"
+        read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")
+        top=$(grep '^control ' "$E2E_DIR/template.txt" | sort -n -k6 | awk 'NR == 1 {print $6}')
+        e2e_check "the controls lie below the 256-row band (the topmost at $top)" test "$top" -ge 256
+        record
+        sleep 1.5
+        shot dpi$dpi
+        e2e_check "the band is black, with silence's green line on row 128" test \
+            "$(convert "$E2E_DIR/dpi$dpi.png" -crop "${width}x256+0+0" txt:- | grep -c '#000000')" \
+            -eq $((width * 255)) -a "$(e2e_green "$E2E_DIR/dpi$dpi.png" 0 128 "$width" 1)" -eq "$width"
+        list_controls close
+        e2e_check "the program exits with 0" exits_with_0
+    done
+fi
 
 echo "screenshots in $E2E_DIR"
 [ $E2E_FAILS -eq 0 ] && echo "wine e2e: all passed" || echo "wine e2e: $E2E_FAILS failed"

@@ -1,7 +1,8 @@
 /* Looks at a running Larkspan from inside Wine, where its controls are not
  * X windows:
  *
- *   list_controls            the dialog: style, client area, base units, controls
+ *   list_controls            the dialog: style, client area, base units, controls,
+ *                            and whether each control's text fits it
  *   list_controls close      asks the dialog to close, as its close box would
  *   list_controls box TITLE  a message box: its text; then presses its OK
  *
@@ -73,33 +74,55 @@ static INT_PTR CALLBACK Quiet(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 /* MapDialogRect reads the dialog manager's own data, which only the
  * process that made the dialog has; so ask it of a hidden dialog of ours
- * in the template's font. */
-static RECT BaseUnits(void)
+ * in the template's font, which also measures the controls' texts. */
+static HWND Hidden(void)
 {
     static const WCHAR font[] = L"MS Sans Serif";
     WORD words[64] = {0};
     DLGTEMPLATE *t = (DLGTEMPLATE *)words;
     WORD *p = (WORD *)(t + 1);
-    RECT units = {0, 0, 4, 8};
-    HWND hidden;
     t->style = WS_POPUP | DS_SETFONT;
     t->cx = 10;
     t->cy = 10;
     p += 3; /* no menu, default class, empty title */
     *p++ = 8;
     memcpy(p, font, sizeof font);
-    hidden = CreateDialogIndirectParamW(NULL, t, NULL, Quiet, 0);
-    if (hidden) {
-        MapDialogRect(hidden, &units);
-        DestroyWindow(hidden);
-    }
-    return units;
+    return CreateDialogIndirectParamW(NULL, t, NULL, Quiet, 0);
+}
+
+/* "fits ID 1|0 TEXTW TEXTH ROOMW ROOMH": the text in the dialog's font, as
+ * the control lays it out (a button on one line, inside its 2-pixel edge;
+ * a static wrapped at blanks), against the room the control has. */
+static BOOL CALLBACK PrintFit(HWND child, LPARAM hidden)
+{
+    char cls[64], text[256];
+    RECT room, need = {0, 0, 0, 0};
+    HDC dc = GetDC((HWND)hidden);
+    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageA((HWND)hidden, WM_GETFONT, 0, 0));
+    BOOL button;
+    GetClassNameA(child, cls, sizeof cls);
+    GetWindowTextA(child, text, sizeof text);
+    GetClientRect(child, &room);
+    button = _stricmp(cls, "Button") == 0;
+    if (button)
+        InflateRect(&room, -2, -2);
+    need.right = room.right - room.left;
+    DrawTextA(dc, text, -1, &need, DT_CALCRECT | (button ? DT_SINGLELINE : DT_WORDBREAK));
+    printf("fits %d %d %ld %ld %ld %ld\n", (int)(short)GetDlgCtrlID(child),
+           need.right <= room.right - room.left && need.bottom <= room.bottom - room.top, need.right,
+           need.bottom, room.right - room.left, room.bottom - room.top);
+    SelectObject(dc, old);
+    ReleaseDC((HWND)hidden, dc);
+    return TRUE;
 }
 
 static int Describe(HWND dialog)
 {
-    RECT client, units = BaseUnits();
+    RECT client, units = {0, 0, 4, 8};
     POINT origin = {0, 0};
+    HWND hidden = Hidden();
+    if (hidden)
+        MapDialogRect(hidden, &units);
     GetClientRect(dialog, &client);
     ClientToScreen(dialog, &origin);
     printf("style 0x%08lx\n", (unsigned long)GetWindowLongA(dialog, GWL_STYLE));
@@ -107,6 +130,10 @@ static int Describe(HWND dialog)
     printf("origin %ld %ld\n", origin.x, origin.y);
     printf("base %ld %ld\n", units.right, units.bottom);
     EnumChildWindows(dialog, PrintChild, (LPARAM)dialog);
+    if (hidden) {
+        EnumChildWindows(dialog, PrintFit, (LPARAM)hidden);
+        DestroyWindow(hidden);
+    }
     return 0;
 }
 
