@@ -22,7 +22,7 @@ wine_cleanup() {
 
 # Builds the window helper into the test's directory.
 wine_helper() {
-    x86_64-w64-mingw32-gcc -Wall -Wextra -O2 -o "$E2E_DIR/list_controls.exe" "$WINE_TOOLS/list_controls.c" -lgdi32
+    x86_64-w64-mingw32-gcc -Wall -Wextra -O2 -o "$E2E_DIR/list_controls.exe" "$WINE_TOOLS/list_controls.c" -lgdi32 -lpsapi
 }
 
 list_controls() { wine "$E2E_DIR/list_controls.exe" "$@" 2>/dev/null | tr -d '\r'; }

@@ -70,6 +70,10 @@ app_pid=$!
 list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app.log"; exit 1; }
 echo "Geometry"
 geometry "$E2E_DIR/controls.txt"
+# Of the manifest, Wine 8 heeds this part when it runs the program: it makes
+# every program DPI-aware and runs it as the invoking user anyway.
+e2e_check "the controls come from Common Controls 6, as the manifest asks" \
+    grep -qi '^comctl32 .*common-controls_[0-9a-f]*_6\.' "$E2E_DIR/controls.txt"
 
 # Centres of the buttons, on the screen.
 read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")

@@ -2,7 +2,8 @@
  * X windows:
  *
  *   list_controls            the dialog: style, client area, base units, controls,
- *                            and whether each control's text fits it
+ *                            whether each control's text fits it, and the
+ *                            common controls library its process loaded
  *   list_controls close      asks the dialog to close, as its close box would
  *   list_controls box TITLE  a message box: its text; then presses its OK
  *
@@ -10,6 +11,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
+
+#include <psapi.h>
 
 static const char *wanted;
 static size_t wantedLength;
@@ -116,6 +119,26 @@ static BOOL CALLBACK PrintFit(HWND child, LPARAM hidden)
     return TRUE;
 }
 
+/* "comctl32 PATH": the common controls library of the dialog's process;
+ * version 6 (from the side-by-side store) only when its manifest asks. */
+static void PrintComctl32(HWND dialog)
+{
+    DWORD pid, size, i;
+    HMODULE modules[512];
+    char path[MAX_PATH];
+    HANDLE process;
+    GetWindowThreadProcessId(dialog, &pid);
+    process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (process && EnumProcessModules(process, modules, sizeof modules, &size)) {
+        for (i = 0; i < size / sizeof *modules && i < 512; i++) {
+            if (GetModuleFileNameExA(process, modules[i], path, sizeof path) && strstr(path, "comctl32"))
+                printf("comctl32 %s\n", path);
+        }
+    }
+    if (process)
+        CloseHandle(process);
+}
+
 static int Describe(HWND dialog)
 {
     RECT client, units = {0, 0, 4, 8};
@@ -134,6 +157,7 @@ static int Describe(HWND dialog)
         EnumChildWindows(dialog, PrintFit, (LPARAM)hidden);
         DestroyWindow(hidden);
     }
+    PrintComctl32(dialog);
     return 0;
 }
 
