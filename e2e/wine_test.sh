@@ -70,8 +70,9 @@ app_pid=$!
 list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app.log"; exit 1; }
 echo "Geometry"
 geometry "$E2E_DIR/controls.txt"
-# Of the manifest, Wine 8 heeds this part when it runs the program: it makes
-# every program DPI-aware and runs it as the invoking user anyway.
+# Of the manifest, this is the part Wine 8 heeds that shows in the program:
+# it makes every program DPI-aware and runs it as the invoking user anyway,
+# and supportedOS changes only what GetVersionEx says, which is not asked.
 e2e_check "the controls come from Common Controls 6, as the manifest asks" \
     grep -qi '^comctl32 .*common-controls_[0-9a-f]*_6\.' "$E2E_DIR/controls.txt"
 
