@@ -14,14 +14,10 @@ where N counts the pure green pixels inside the band and the box bounds
 them, relative to the band's top-left corner (all zero when there are
 none). Exits 1 when the screenshot has no band.
 
-With --title, a second line tells of the title bar right above the band
-(the rows whose left edge has the colour of the row just above the band):
-
-    title X Y WIDTH HEIGHT groups N text TEXT
-
-where N counts the groups of ink on it, apart where a gap is wider than a
-third of the bar's height (the caption is one group, each button another),
-and TEXT is the first group read with tesseract ("?" without it)."""
+With --title, a second line: "title X Y WIDTH HEIGHT groups N text TEXT"
+for the title bar right above the band (rows whose left pixel has the
+colour of the row above the band): N groups of ink, apart where a gap is
+over a third of the bar's height; TEXT the first, read with tesseract."""
 import shutil
 import subprocess
 import sys
@@ -90,29 +86,25 @@ def main():
 def title(path, rows, left, width, bottom):
     def pixel(x, y):
         return rows[y][3 * x:3 * x + 3]
-    background = pixel(left, bottom - 1)
     top = bottom
-    while top > 0 and pixel(left, top - 1) == background:
+    while top > 0 and pixel(left, top - 1) == pixel(left, bottom - 1):
         top -= 1
-    height = bottom - top
-    ink = [any(sum(abs(a - b) for a, b in zip(pixel(x, y), background)) > 96 for y in range(top, bottom))
-           for x in range(left, left + width)]
+    height, background = bottom - top, pixel(left, bottom - 1)
     groups, gap = [], height
-    for x, inked in enumerate(ink):
-        if inked:
+    for x in range(width):
+        if any(sum(abs(a - b) for a, b in zip(pixel(left + x, y), background)) > 96 for y in range(top, bottom)):
             if gap > height // 3:
                 groups.append([x, x])
             groups[-1][1], gap = x, 0
         else:
             gap += 1
     text = '?'
-    if groups and shutil.which('tesseract'):
-        dark = sum(background) < 3 * 128  # tesseract reads dark ink on light best
-        crop = ['convert', path, '-crop', '%dx%d+%d+%d' % (groups[0][1] + 4, height, left, top), '+repage',
-                '-colorspace', 'gray', '-scale', '%d%%' % (100 * 104 // height)] + (['-negate'] if dark else [])
-        image = subprocess.run(crop + ['png:-'], check=True, capture_output=True).stdout
-        text = subprocess.run(['tesseract', '-', '-', '--psm', '7'], input=image, capture_output=True,
-                              check=True).stdout.decode().strip()
+    if groups and shutil.which('tesseract'):  # dark ink on light, about 100 pixels high
+        image = subprocess.run(['convert', path, '-crop', '%dx%d+%d+%d' % (groups[0][1] + 4, height, left, top),
+                                '-colorspace', 'gray', '-scale', '%d%%' % (10400 // height)]
+                               + ['-negate'] * (sum(background) < 384) + ['png:-'], capture_output=True).stdout
+        text = subprocess.run(['tesseract', '-', '-', '--psm', '7'], input=image,
+                              capture_output=True).stdout.decode().strip()
     print('title %d %d %d %d groups %d text %s' % (left, top, width, height, len(groups), text))
 
 

@@ -98,48 +98,18 @@ PY
 }
 
 # What the application manifest of a Windows executable (resource 1 of
-# type 24) asks for, one line each: "os GUID" per supported Windows,
-# "level LEVEL UIACCESS", "dpiAware V", "dpiAwareness V", "dependency NAME
-# VERSION". Fails when there is no manifest or it is not well-formed XML.
+# type 24, as windres reads it back) asks for, one line each: "os GUID" per
+# Windows, "level LEVEL UIACCESS", "dpiAware V", "dpiAwareness V",
+# "dependency NAME VERSION". Fails when there is none or it is not XML.
 wine_manifest() {  # exe
-    python3 - "$1" <<'PY'
-import struct, sys, xml.etree.ElementTree as ET
-data = open(sys.argv[1], 'rb').read()
-pe = struct.unpack_from('<I', data, 0x3C)[0]
-sections, optional = struct.unpack_from('<H12xH', data, pe + 6)
-pe32plus = struct.unpack_from('<H', data, pe + 24)[0] == 0x20B
-rsrc = struct.unpack_from('<I', data, pe + 24 + (112 if pe32plus else 96) + 2 * 8)[0]
-for i in range(sections):
-    size, va, _, raw = struct.unpack_from('<IIII', data, pe + 24 + optional + 40 * i + 8)
-    if va <= rsrc < va + size:
-        base, delta = raw + rsrc - va, va - raw
-def entry(directory, wanted):  # its entry for id `wanted`, or its first
-    count = sum(struct.unpack_from('<HH', data, base + directory + 12))
-    for n in range(count):
-        ident, target = struct.unpack_from('<II', data, base + directory + 16 + 8 * n)
-        if wanted in (None, ident):
-            return target & 0x7FFFFFFF
-    sys.exit('no manifest')
-rva, size = struct.unpack_from('<II', data, base + entry(entry(entry(0, 24), 1), None))
-root = ET.fromstring(data[rva - delta:rva - delta + size])
-for e in root.iter():
-    tag = e.tag.split('}')[-1]
-    if tag == 'supportedOS':
-        print('os', e.get('Id'))
-    elif tag == 'requestedExecutionLevel':
-        print('level', e.get('level'), e.get('uiAccess'))
-    elif tag in ('dpiAware', 'dpiAwareness'):
-        print(tag, e.text.strip())
-    elif tag == 'dependentAssembly':
-        a = e.find('{urn:schemas-microsoft-com:asm.v1}assemblyIdentity')
-        print('dependency', a.get('name'), a.get('version'))
-PY
-}
-
-# The display's DPI for the programs started next: Wine reads it from the
-# prefix's registry as each program starts.
-wine_dpi() {  # dpi
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1 &&
-        wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
-            /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    x86_64-w64-mingw32-windres -i "$1" -O rc 2>/dev/null | sed -n '/^1 24 /,/^END/s/^  "\(.*\)"$/\1/p' |
+        sed 's/""/"/g; s/\\n$//' | python3 -c '
+import sys, xml.etree.ElementTree as ET
+for e in ET.fromstring(sys.stdin.read()).iter():
+    tag, get = e.tag.split("}")[-1], e.get
+    line = {"supportedOS": ["os", get("Id")], "requestedExecutionLevel": ["level", get("level"), get("uiAccess")],
+            "dpiAware": [tag, e.text], "dpiAwareness": [tag, e.text],
+            "assemblyIdentity": ["dependency", get("name"), get("version")] if get("publicKeyToken") else 0}.get(tag)
+    if line:
+        print(*line)'
 }

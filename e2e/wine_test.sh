@@ -36,40 +36,32 @@ e2e_sound_server || exit 1
 wine_prefix || exit 1
 wine_helper || exit 1
 
-# The dialog as the helper sees it, against the template in the base units
-# it reports; the text of every control fits it. Sets style, bx, by, ox, oy,
-# width and height, and leaves template.txt for the base units.
-geometry() {  # controls file
-    value() { awk -v k="$1" '$1 == k {print $'"${2:-2}"'}' "$controls"; }
-    local controls=$1 fits
-    cat "$controls" | sed 's/^/  /'
-    style=$(value style) bx=$(value base) by=$(value base 3) ox=$(value origin) oy=$(value origin 3)
-    width=$(value client) height=$(value client 3)
-    wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
-        >"$E2E_DIR/template.txt"
-    wanted_style=$(awk '$1 == "style" {print $2}' "$E2E_DIR/template.txt")
-    read -r _ want_x want_y want_w want_h < <(grep '^at ' "$E2E_DIR/template.txt")
-    e2e_check "plausible base units ($bx x $by)" test "$bx" -ge 5 -a "$bx" -le 20 -a "$by" -ge 10 -a "$by" -le 40
-    e2e_check "style $style has every style of the template ($wanted_style)" \
-        test $((style & wanted_style)) -eq $((wanted_style))
-    e2e_check "style has WS_CLIPCHILDREN" test $((style & 0x02000000)) -ne 0
-    e2e_check "client area is 235 x 160 dialog units (${width}x$height)" \
-        test "$width" -eq "$want_w" -a "$height" -eq "$want_h"
-    e2e_check "client area at 100, 100 dialog units ($ox, $oy)" test "$ox" -eq "$want_x" -a "$oy" -eq "$want_y"
-    e2e_check "the dialog has just the template's controls" \
-        test "$(grep -c '^control ' "$controls")" -eq "$(grep -c '^control ' "$E2E_DIR/template.txt")"
-    while read -r line; do
-        e2e_check "${line#control }" grep -qxF "$line" "$controls"
-    done < <(grep '^control ' "$E2E_DIR/template.txt")
-    fits=$(grep -c '^fits [0-9-]* 1 ' "$controls")
-    e2e_check "the text of each of the 3 controls fits it ($fits do)" test "$fits" -eq 3
-}
-
 wine "$exe" --anything -x "ignored arguments" >"$E2E_DIR/app.log" 2>&1 &
 app_pid=$!
 list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app.log"; exit 1; }
+cat "$E2E_DIR/controls.txt" | sed 's/^/  /'
+value() { awk -v k="$1" '$1 == k {print $'"${2:-2}"'}' "$E2E_DIR/controls.txt"; }
+style=$(value style) bx=$(value base) by=$(value base 3) ox=$(value origin) oy=$(value origin 3)
+width=$(value client) height=$(value client 3)
+wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
+    >"$E2E_DIR/template.txt"
+wanted_style=$(awk '$1 == "style" {print $2}' "$E2E_DIR/template.txt")
+read -r _ want_x want_y want_w want_h < <(grep '^at ' "$E2E_DIR/template.txt")
+
 echo "Geometry"
-geometry "$E2E_DIR/controls.txt"
+e2e_check "plausible base units ($bx x $by)" test "$bx" -ge 5 -a "$bx" -le 10 -a "$by" -ge 10 -a "$by" -le 20
+e2e_check "style $style has every style of the template ($wanted_style)" \
+    test $((style & wanted_style)) -eq $((wanted_style))
+e2e_check "style has WS_CLIPCHILDREN" test $((style & 0x02000000)) -ne 0
+e2e_check "client area is 235 x 160 dialog units (${width}x$height)" \
+    test "$width" -eq "$want_w" -a "$height" -eq "$want_h"
+e2e_check "client area at 100, 100 dialog units ($ox, $oy)" test "$ox" -eq "$want_x" -a "$oy" -eq "$want_y"
+e2e_check "the dialog has just the template's controls" \
+    test "$(grep -c '^control ' "$E2E_DIR/controls.txt")" -eq "$(grep -c '^control ' "$E2E_DIR/template.txt")"
+while read -r line; do
+    e2e_check "${line#control }" grep -qxF "$line" "$E2E_DIR/controls.txt"
+done < <(grep '^control ' "$E2E_DIR/template.txt")
+e2e_check "the text of each control fits it" test "$(grep -c '^fits [0-9-]* 1 ' "$E2E_DIR/controls.txt")" = 3
 # Of the manifest, this is the part Wine 8 heeds that shows in the program:
 # it makes every program DPI-aware and runs it as the invoking user anyway,
 # and supportedOS changes only what GetVersionEx says, which is not asked.
@@ -149,31 +141,36 @@ e2e_check "a message box titled Vazozo1 says the device cannot be opened" \
 e2e_check "then the program exits with 0" exits_with_0
 
 # Wine scales every program to the prefix's DPI, with a manifest or
-# without: what this checks is the layout, Windows' own rules for a dialog.
+# without: what this checks is the layout, by Windows' rules for a dialog.
 echo "At 144 and 192 dpi"
-if ! x86_64-w64-mingw32-objdump -f "$exe" | grep -q x86-64; then
-    echo "  skipped for the x86 build: the same dialog, laid out by the same Wine"
-else
-    for dpi in 144 192; do
-        wine_dpi $dpi
-        wine "$exe" >"$E2E_DIR/app$dpi.log" 2>&1 &
-        app_pid=$!
-        list_controls >"$E2E_DIR/controls$dpi.txt" || { echo "no window"; cat "$E2E_DIR/app$dpi.log"; exit 1; }
-        echo "  $dpi dpi"
-        geometry "$E2E_DIR/controls$dpi.txt"
-        read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")
-        top=$(grep '^control ' "$E2E_DIR/template.txt" | sort -n -k6 | awk 'NR == 1 {print $6}')
-        e2e_check "the controls lie below the 256-row band (the topmost at $top)" test "$top" -ge 256
-        record
-        sleep 1.5
-        shot dpi$dpi
-        e2e_check "the band is black, with silence's green line on row 128" test \
-            "$(convert "$E2E_DIR/dpi$dpi.png" -crop "${width}x256+0+0" txt:- | grep -c '#000000')" \
-            -eq $((width * 255)) -a "$(e2e_green "$E2E_DIR/dpi$dpi.png" 0 128 "$width" 1)" -eq "$width"
-        list_controls close
-        e2e_check "the program exits with 0" exits_with_0
+for dpi in 144 192; do  # Wine reads it as each program starts
+    for key in 'HKCU\Control Panel\Desktop' 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+        "${WINE:-wine}" reg add "$key" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
     done
-fi
+    "${WINE:-wine}" "$exe" >"$E2E_DIR/app$dpi.log" 2>&1 &
+    app_pid=$!
+    list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app$dpi.log"; exit 1; }
+    grep -v '^comctl32 ' "$E2E_DIR/controls.txt" | sed "s/^/  $dpi dpi: /"
+    bx=$(value base) by=$(value base 3) width=$(value client) height=$(value client 3) ox=$(value origin)
+    oy=$(value origin 3)
+    wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
+        >"$E2E_DIR/template.txt"
+    e2e_check "client area and controls where the template puts them in base units $bx x $by" \
+        test -z "$(grep '^control ' "$E2E_DIR/template.txt" | grep -vxFf "$E2E_DIR/controls.txt")" -a \
+        "$(awk '$1 == "at" {print $4, $5}' "$E2E_DIR/template.txt")" = "$width $height"
+    e2e_check "the text of each control fits it" test "$(grep -c '^fits [0-9-]* 1 ' "$E2E_DIR/controls.txt")" = 3
+    top=$(awk '$1 == "control" {print $6}' "$E2E_DIR/template.txt" | sort -n | head -1)
+    e2e_check "the controls lie below the 256-row band (the topmost at $top)" test "$top" -ge 256
+    read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")
+    record
+    sleep 1.5
+    shot dpi$dpi
+    e2e_check "the band is black, with silence's green line on row 128" test \
+        "$(convert "$E2E_DIR/dpi$dpi.png" -crop "${width}x256+0+0" txt:- | grep -c '#000000')" \
+        -eq $((width * 255)) -a "$(e2e_green "$E2E_DIR/dpi$dpi.png" 0 128 "$width" 1)" -eq "$width"
+    list_controls close
+    e2e_check "the program exits with 0" exits_with_0
+done
 
 echo "screenshots in $E2E_DIR"
 [ $E2E_FAILS -eq 0 ] && echo "wine e2e: all passed" || echo "wine e2e: $E2E_FAILS failed"

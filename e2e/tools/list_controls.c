@@ -2,8 +2,7 @@
  * X windows:
  *
  *   list_controls            the dialog: style, client area, base units, controls,
- *                            whether each control's text fits it, and the
- *                            common controls library its process loaded
+ *                            whether their texts fit, the common controls' DLL
  *   list_controls close      asks the dialog to close, as its close box would
  *   list_controls box TITLE  a message box: its text; then presses its OK
  *
@@ -77,50 +76,50 @@ static INT_PTR CALLBACK Quiet(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 /* MapDialogRect reads the dialog manager's own data, which only the
  * process that made the dialog has; so ask it of a hidden dialog of ours
- * in the template's font, which also measures the controls' texts. */
-static HWND Hidden(void)
+ * in the template's font. */
+static RECT BaseUnits(void)
 {
     static const WCHAR font[] = L"MS Sans Serif";
     WORD words[64] = {0};
     DLGTEMPLATE *t = (DLGTEMPLATE *)words;
     WORD *p = (WORD *)(t + 1);
+    RECT units = {0, 0, 4, 8};
+    HWND hidden;
     t->style = WS_POPUP | DS_SETFONT;
     t->cx = 10;
     t->cy = 10;
     p += 3; /* no menu, default class, empty title */
     *p++ = 8;
     memcpy(p, font, sizeof font);
-    return CreateDialogIndirectParamW(NULL, t, NULL, Quiet, 0);
+    hidden = CreateDialogIndirectParamW(NULL, t, NULL, Quiet, 0);
+    if (hidden) {
+        MapDialogRect(hidden, &units);
+        DestroyWindow(hidden);
+    }
+    return units;
 }
 
-/* "fits ID 1|0 TEXTW TEXTH ROOMW ROOMH": the text in the dialog's font, as
- * the control lays it out (a button on one line, inside its 2-pixel edge;
- * a static wrapped at blanks), against the room the control has. */
-static BOOL CALLBACK PrintFit(HWND child, LPARAM hidden)
+/* "fits ID 1|0 TEXTW TEXTH ROOMW ROOMH": the text in the template's font, laid
+ * out as the control does (a button's on one line inside its edge), against its room. */
+static BOOL CALLBACK PrintFit(HWND child, LPARAM dc)
 {
     char cls[64], text[256];
     RECT room, need = {0, 0, 0, 0};
-    HDC dc = GetDC((HWND)hidden);
-    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageA((HWND)hidden, WM_GETFONT, 0, 0));
     BOOL button;
     GetClassNameA(child, cls, sizeof cls);
     GetWindowTextA(child, text, sizeof text);
     GetClientRect(child, &room);
-    button = _stricmp(cls, "Button") == 0;
-    if (button)
+    if ((button = _stricmp(cls, "Button") == 0))
         InflateRect(&room, -2, -2);
     need.right = room.right - room.left;
-    DrawTextA(dc, text, -1, &need, DT_CALCRECT | (button ? DT_SINGLELINE : DT_WORDBREAK));
+    DrawTextA((HDC)dc, text, -1, &need, DT_CALCRECT | (button ? DT_SINGLELINE : DT_WORDBREAK));
     printf("fits %d %d %ld %ld %ld %ld\n", (int)(short)GetDlgCtrlID(child),
            need.right <= room.right - room.left && need.bottom <= room.bottom - room.top, need.right,
            need.bottom, room.right - room.left, room.bottom - room.top);
-    SelectObject(dc, old);
-    ReleaseDC((HWND)hidden, dc);
     return TRUE;
 }
 
-/* "comctl32 PATH": the common controls library of the dialog's process;
- * version 6 (from the side-by-side store) only when its manifest asks. */
+/* "comctl32 PATH" per common controls DLL the dialog's process loaded. */
 static void PrintComctl32(HWND dialog)
 {
     DWORD pid, size, i;
@@ -129,34 +128,28 @@ static void PrintComctl32(HWND dialog)
     HANDLE process;
     GetWindowThreadProcessId(dialog, &pid);
     process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (process && EnumProcessModules(process, modules, sizeof modules, &size)) {
-        for (i = 0; i < size / sizeof *modules && i < 512; i++) {
+    if (process && EnumProcessModules(process, modules, sizeof modules, &size))
+        for (i = 0; i < size / sizeof *modules && i < 512; i++)
             if (GetModuleFileNameExA(process, modules[i], path, sizeof path) && strstr(path, "comctl32"))
                 printf("comctl32 %s\n", path);
-        }
-    }
-    if (process)
-        CloseHandle(process);
 }
 
 static int Describe(HWND dialog)
 {
-    RECT client, units = {0, 0, 4, 8};
+    RECT client, units = BaseUnits();
     POINT origin = {0, 0};
-    HWND hidden = Hidden();
-    if (hidden)
-        MapDialogRect(hidden, &units);
     GetClientRect(dialog, &client);
     ClientToScreen(dialog, &origin);
     printf("style 0x%08lx\n", (unsigned long)GetWindowLongA(dialog, GWL_STYLE));
     printf("client %ld %ld\n", client.right, client.bottom);
     printf("origin %ld %ld\n", origin.x, origin.y);
     printf("base %ld %ld\n", units.right, units.bottom);
+    HDC dc = GetDC(NULL);
+    HFONT font = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                             DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
     EnumChildWindows(dialog, PrintChild, (LPARAM)dialog);
-    if (hidden) {
-        EnumChildWindows(dialog, PrintFit, (LPARAM)hidden);
-        DestroyWindow(hidden);
-    }
+    SelectObject(dc, font);
+    EnumChildWindows(dialog, PrintFit, (LPARAM)dc);
     PrintComctl32(dialog);
     return 0;
 }
