@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Finds the waveform band in a screenshot and measures it and its dots.
 
-    band.py PNG
+    band.py PNG [--title]
 
 The band is the widest run of black and green (#00FF00) pixels in a row,
 from the first row that has it down as far as its left and right edge
@@ -12,7 +12,13 @@ line of figures, in device pixels:
 
 where N counts the pure green pixels inside the band and the box bounds
 them, relative to the band's top-left corner (all zero when there are
-none). Exits 1 when the screenshot has no band."""
+none). Exits 1 when the screenshot has no band.
+
+With --title, a second line: "title X Y WIDTH HEIGHT groups N text TEXT"
+for the title bar right above the band (rows whose left pixel has the
+colour of the row above the band): N groups of ink, apart where a gap is
+over a third of the bar's height; TEXT the first, read with tesseract."""
+import shutil
 import subprocess
 import sys
 
@@ -73,6 +79,33 @@ def main():
                                                          max(box[3], y))
     gx, gy, gw, gh = (box[0] - left, box[1] - top, box[2] - box[0] + 1, box[3] - box[1] + 1) if box else (0,) * 4
     print('band %d %d %d %d green %d box %d %d %d %d' % (left, top, widest, bottom - top + 1, green, gx, gy, gw, gh))
+    if '--title' in sys.argv:
+        title(sys.argv[1], rows, left, widest, top)
+
+
+def title(path, rows, left, width, bottom):
+    def pixel(x, y):
+        return rows[y][3 * x:3 * x + 3]
+    top = bottom
+    while top > 0 and pixel(left, top - 1) == pixel(left, bottom - 1):
+        top -= 1
+    height, background = bottom - top, pixel(left, bottom - 1)
+    groups, gap = [], height
+    for x in range(width):
+        if any(sum(abs(a - b) for a, b in zip(pixel(left + x, y), background)) > 96 for y in range(top, bottom)):
+            if gap > height // 3:
+                groups.append([x, x])
+            groups[-1][1], gap = x, 0
+        else:
+            gap += 1
+    text = '?'
+    if groups and shutil.which('tesseract'):  # dark ink on light, about 100 pixels high
+        image = subprocess.run(['convert', path, '-crop', '%dx%d+%d+%d' % (groups[0][1] + 4, height, left, top),
+                                '-colorspace', 'gray', '-scale', '%d%%' % (10400 // height)]
+                               + ['-negate'] * (sum(background) < 384) + ['png:-'], capture_output=True).stdout
+        text = subprocess.run(['tesseract', '-', '-', '--psm', '7'], input=image,
+                              capture_output=True).stdout.decode().strip()
+    print('title %d %d %d %d groups %d text %s' % (left, top, width, height, len(groups), text))
 
 
 main()

@@ -31,20 +31,36 @@ start() {  # log: the program on the Wayland display, found on the accessibility
 }
 
 # The band in a screenshot and its green dots: band.py's figures, as
-# BAND_WIDTH, BAND_HEIGHT, GREEN (pixels) and GREEN_BOX (x y width height).
+# BAND_WIDTH, BAND_HEIGHT, GREEN (pixels) and GREEN_BOX (x y width height);
+# and the title bar above it, as TITLE_GROUPS (of ink) and TITLE_TEXT.
 measure() {  # png
     local figures
-    figures=$(python3 "$here/band.py" "$1")
-    echo "  $figures"
+    figures=$(python3 "$here/band.py" "$1" --title)
+    echo "$figures" | sed 's/^/  /'
     read -r _ _ _ BAND_WIDTH BAND_HEIGHT _ GREEN _ GREEN_BOX <<<"$figures"
+    read -r _ _ _ _ _ _ TITLE_GROUPS _ TITLE_TEXT < <(grep '^title ' <<<"$figures")
+}
+# As on Windows: the caption from its start, cut at the right with an
+# ellipsis; the close box, and no minimize or maximize button, which the
+# template does not ask for.
+title_bar() {
+    if [ "$TITLE_TEXT" = "?" ]; then
+        echo "  skipped: reading the caption needs tesseract (scripts/deps.sh test)"
+    else
+        e2e_check "the caption reads from its start, cut at the right: $TITLE_TEXT" \
+            grep -qE '^Larkspan 1\.0 by the .*(\.\.\.|…)$' <<<"$TITLE_TEXT"
+    fi
+    e2e_check "the title bar has the caption and one button" test "$TITLE_GROUPS" = 2
 }
 keep() {  # png
     [ -n "${LARKSPAN_SHOTS_DIR:-}" ] && cp "$1" "$LARKSPAN_SHOTS_DIR/" && echo "  kept $LARKSPAN_SHOTS_DIR/$(basename "$1")"
     return 0
 }
 
+# No panel: weston may place the window under it, which hides the title bar.
+printf '[shell]\npanel-position=none\n' >"$E2E_DIR/weston.ini"
 echo "On weston, scale 1"
-desktop_weston || exit 1
+desktop_weston --config="$E2E_DIR/weston.ini" || exit 1
 start "$E2E_DIR/app.log" || exit 1
 # Qt's display plugins are libraries it loads: Wayland's, and not X's.
 e2e_check "on Qt's Wayland plugin, not X" bash -c "grep -q libqwayland /proc/$APP_PID/maps && ! grep -q libqxcb /proc/$APP_PID/maps"
@@ -60,6 +76,7 @@ echo "  screenshot: $E2E_DIR/wayland.png"
 keep "$E2E_DIR/wayland.png"
 measure "$E2E_DIR/wayland.png"
 e2e_check "the band is drawn, 353 x 256 pixels" test "$BAND_WIDTH x $BAND_HEIGHT" = "353 x 256"
+title_bar
 e2e_check "the tone drawn as green dots off the middle row" test "${GREEN:-0}" -gt 400
 sleep 4
 delay=$(python3 "$here/delay.py" "$E2E_DIR/bus.raw")
@@ -74,7 +91,7 @@ kill "$WESTON_PID"
 wait "$WESTON_PID" 2>/dev/null
 
 echo "On weston, scale 2"
-desktop_weston --scale=2 || exit 1
+desktop_weston --config="$E2E_DIR/weston.ini" --scale=2 || exit 1
 start "$E2E_DIR/app2.log" || exit 1
 atspi press larkspan Record
 e2e_check "Record pressed: Stop enabled" atspi wait larkspan Stop enabled
@@ -83,6 +100,7 @@ desktop_screenshot "$E2E_DIR/wayland-scale2.png"
 keep "$E2E_DIR/wayland-scale2.png"
 measure "$E2E_DIR/wayland-scale2.png"
 e2e_check "the band is 706 x 512 device pixels" test "$BAND_WIDTH x $BAND_HEIGHT" = "706 x 512"
+title_bar
 # Silence is one row of dots on row 128: two device rows, all of the width.
 e2e_check "silence: a line 706 x 2 device pixels at row 256" test "$GREEN_BOX" = "0 256 706 2"
 atspi press larkspan Stop

@@ -37,7 +37,7 @@ wine_cleanup() {
 
 # Builds the window helper into the test's directory.
 wine_helper() {
-    x86_64-w64-mingw32-gcc -Wall -Wextra -O2 -o "$E2E_DIR/list_controls.exe" "$WINE_TOOLS/list_controls.c"
+    x86_64-w64-mingw32-gcc -Wall -Wextra -O2 -o "$E2E_DIR/list_controls.exe" "$WINE_TOOLS/list_controls.c" -lgdi32 -lpsapi
 }
 
 list_controls() { "$WINE" "$E2E_DIR/list_controls.exe" "$@" 2>/dev/null | tr -d '\r'; }
@@ -110,4 +110,21 @@ for m in re.finditer(r'CONTROL\s+"([^"]*)",\s*(\w+),\s*"(\w+)",\s*([^,]+),\s*(\d
     print('control %s %d %d %d %d %d %d "%s"' % (cls, ident, enabled, left, top,
           left + muldiv(cw, bx, 4), top + muldiv(ch, by, 8), label))
 PY
+}
+
+# What the application manifest of a Windows executable (resource 1 of
+# type 24, as windres reads it back) asks for, one line each: "os GUID" per
+# Windows, "level LEVEL UIACCESS", "dpiAware V", "dpiAwareness V",
+# "dependency NAME VERSION". Fails when there is none or it is not XML.
+wine_manifest() {  # exe
+    x86_64-w64-mingw32-windres -i "$1" -O rc 2>/dev/null | sed -n '/^1 24 /,/^END/s/^  "\(.*\)"$/\1/p' |
+        sed 's/""/"/g; s/\\n$//' | python3 -c '
+import sys, xml.etree.ElementTree as ET
+for e in ET.fromstring(sys.stdin.read()).iter():
+    tag, get = e.tag.split("}")[-1], e.get
+    line = {"supportedOS": ["os", get("Id")], "requestedExecutionLevel": ["level", get("level"), get("uiAccess")],
+            "dpiAware": [tag, e.text], "dpiAwareness": [tag, e.text],
+            "assemblyIdentity": ["dependency", get("name"), get("version")] if get("publicKeyToken") else 0}.get(tag)
+    if line:
+        print(*line)'
 }

@@ -17,6 +17,20 @@ source "$here/wine_lib.sh"
 trap 'wine_cleanup; e2e_cleanup' EXIT
 [ -f "$exe" ] || { echo "no program at $exe"; exit 1; }
 
+echo "The manifest of each executable"
+wanted_manifest='os {35138b9a-5d96-4fbd-8e2d-a2440225f93a}
+os {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}
+os {1f676c76-80e1-4239-95bb-83d0f6d0da78}
+os {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}
+level asInvoker false
+dpiAware true
+dpiAwareness PerMonitorV2, System
+dependency Microsoft.Windows.Common-Controls 6.0.0.0'
+for file in $(realpath -e "$exe" "$root/build-win/larkspan.exe" "$root/build-win32/larkspan.exe" | sort -u); do
+    e2e_check "$file: Windows 7 to 11, asInvoker, DPI-aware, Common Controls 6" \
+        test "$(wine_manifest "$file")" = "$wanted_manifest"
+done
+
 e2e_display || exit 1
 e2e_sound_server || exit 1
 wine_prefix || exit 1
@@ -47,6 +61,12 @@ e2e_check "the dialog has just the template's controls" \
 while read -r line; do
     e2e_check "${line#control }" grep -qxF "$line" "$E2E_DIR/controls.txt"
 done < <(grep '^control ' "$E2E_DIR/template.txt")
+e2e_check "the text of each control fits it" test "$(grep -c '^fits [0-9-]* 1 ' "$E2E_DIR/controls.txt")" = 3
+# Of the manifest, this is the part Wine 8 heeds that shows in the program:
+# it makes every program DPI-aware and runs it as the invoking user anyway,
+# and supportedOS changes only what GetVersionEx says, which is not asked.
+e2e_check "the controls come from Common Controls 6, as the manifest asks" \
+    grep -qi '^comctl32 .*common-controls_[0-9a-f]*_6\.' "$E2E_DIR/controls.txt"
 
 # Centres of the buttons, on the screen.
 read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")
@@ -55,7 +75,10 @@ click() { xdotool mousemove "$((ox + $1))" "$((oy + (rt + rb) / 2))" click 1; }
 record() { click $(((rl + rr) / 2)); }
 stop() { click $(((sl + sr) / 2)); }
 # The client area of a screenshot of the whole screen.
-shot() { import -window root -crop "${width}x$height+$ox+$oy" +repage "$E2E_DIR/$1.png"; }
+shot() {
+    import -window root -crop "${width}x$height+$ox+$oy" +repage "$E2E_DIR/$1.png"
+    [ -z "${LARKSPAN_SHOTS_DIR:-}" ] || cp "$E2E_DIR/$1.png" "$LARKSPAN_SHOTS_DIR/wine-$1.png"
+}
 
 # The exit status of the wine process, which is the program's; a program
 # still running after 10 s is stopped and fails.
@@ -116,6 +139,38 @@ text=$(list_controls box Vazozo1)
 e2e_check "a message box titled Vazozo1 says the device cannot be opened" \
     test "$text" = 'text "I can'\''t open wave device. Maybe Your SB does not support dual mode."'
 e2e_check "then the program exits with 0" exits_with_0
+
+# Wine scales every program to the prefix's DPI, with a manifest or
+# without: what this checks is the layout, by Windows' rules for a dialog.
+echo "At 144 and 192 dpi"
+for dpi in 144 192; do  # Wine reads it as each program starts
+    for key in 'HKCU\Control Panel\Desktop' 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+        "${WINE:-wine}" reg add "$key" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
+    done
+    "${WINE:-wine}" "$exe" >"$E2E_DIR/app$dpi.log" 2>&1 &
+    app_pid=$!
+    list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app$dpi.log"; exit 1; }
+    grep -v '^comctl32 ' "$E2E_DIR/controls.txt" | sed "s/^/  $dpi dpi: /"
+    bx=$(value base) by=$(value base 3) width=$(value client) height=$(value client 3) ox=$(value origin)
+    oy=$(value origin 3)
+    wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
+        >"$E2E_DIR/template.txt"
+    e2e_check "client area and controls where the template puts them in base units $bx x $by" \
+        test -z "$(grep '^control ' "$E2E_DIR/template.txt" | grep -vxFf "$E2E_DIR/controls.txt")" -a \
+        "$(awk '$1 == "at" {print $4, $5}' "$E2E_DIR/template.txt")" = "$width $height"
+    e2e_check "the text of each control fits it" test "$(grep -c '^fits [0-9-]* 1 ' "$E2E_DIR/controls.txt")" = 3
+    top=$(awk '$1 == "control" {print $6}' "$E2E_DIR/template.txt" | sort -n | head -1)
+    e2e_check "the controls lie below the 256-row band (the topmost at $top)" test "$top" -ge 256
+    read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")
+    record
+    sleep 1.5
+    shot dpi$dpi
+    e2e_check "the band is black, with silence's green line on row 128" test \
+        "$(convert "$E2E_DIR/dpi$dpi.png" -crop "${width}x256+0+0" txt:- | grep -c '#000000')" \
+        -eq $((width * 255)) -a "$(e2e_green "$E2E_DIR/dpi$dpi.png" 0 128 "$width" 1)" -eq "$width"
+    list_controls close
+    e2e_check "the program exits with 0" exits_with_0
+done
 
 echo "screenshots in $E2E_DIR"
 [ $E2E_FAILS -eq 0 ] && echo "wine e2e: all passed" || echo "wine e2e: $E2E_FAILS failed"

@@ -55,6 +55,8 @@ group_packages() {  # group
     echo clang-format libgtest-dev libgmock-dev libbenchmark-dev valgrind git xclip x11-apps
     # Wayland and screen-reader tests: a compositor, a session bus, AT-SPI from python.
     echo weston dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-gi
+    # Reads the title bar's caption back out of the Wayland screenshots.
+    echo tesseract-ocr
     # The tests' private servers, both where no desktop runs one: never the
     # PulseAudio daemon beside PipeWire's, and never PipeWire's beside a
     # desktop's PulseAudio daemon (outside CI, the daemon already installed

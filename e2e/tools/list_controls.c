@@ -1,7 +1,8 @@
 /* Looks at a running Larkspan from inside Wine, where its controls are not
  * X windows:
  *
- *   list_controls            the dialog: style, client area, base units, controls
+ *   list_controls            the dialog: style, client area, base units, controls,
+ *                            whether their texts fit, the common controls' DLL
  *   list_controls close      asks the dialog to close, as its close box would
  *   list_controls box TITLE  a message box: its text; then presses its OK
  *
@@ -9,6 +10,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
+
+#include <psapi.h>
 
 static const char *wanted;
 static size_t wantedLength;
@@ -96,6 +99,41 @@ static RECT BaseUnits(void)
     return units;
 }
 
+/* "fits ID 1|0 TEXTW TEXTH ROOMW ROOMH": the text in the template's font, laid
+ * out as the control does (a button's on one line inside its edge), against its room. */
+static BOOL CALLBACK PrintFit(HWND child, LPARAM dc)
+{
+    char cls[64], text[256];
+    RECT room, need = {0, 0, 0, 0};
+    BOOL button;
+    GetClassNameA(child, cls, sizeof cls);
+    GetWindowTextA(child, text, sizeof text);
+    GetClientRect(child, &room);
+    if ((button = _stricmp(cls, "Button") == 0))
+        InflateRect(&room, -2, -2);
+    need.right = room.right - room.left;
+    DrawTextA((HDC)dc, text, -1, &need, DT_CALCRECT | (button ? DT_SINGLELINE : DT_WORDBREAK));
+    printf("fits %d %d %ld %ld %ld %ld\n", (int)(short)GetDlgCtrlID(child),
+           need.right <= room.right - room.left && need.bottom <= room.bottom - room.top, need.right,
+           need.bottom, room.right - room.left, room.bottom - room.top);
+    return TRUE;
+}
+
+/* "comctl32 PATH" per common controls DLL the dialog's process loaded. */
+static void PrintComctl32(HWND dialog)
+{
+    DWORD pid, size, i;
+    HMODULE modules[512];
+    char path[MAX_PATH];
+    HANDLE process;
+    GetWindowThreadProcessId(dialog, &pid);
+    process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (process && EnumProcessModules(process, modules, sizeof modules, &size))
+        for (i = 0; i < size / sizeof *modules && i < 512; i++)
+            if (GetModuleFileNameExA(process, modules[i], path, sizeof path) && strstr(path, "comctl32"))
+                printf("comctl32 %s\n", path);
+}
+
 static int Describe(HWND dialog)
 {
     RECT client, units = BaseUnits();
@@ -106,7 +144,13 @@ static int Describe(HWND dialog)
     printf("client %ld %ld\n", client.right, client.bottom);
     printf("origin %ld %ld\n", origin.x, origin.y);
     printf("base %ld %ld\n", units.right, units.bottom);
+    HDC dc = GetDC(NULL);
+    HFONT font = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                             DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
     EnumChildWindows(dialog, PrintChild, (LPARAM)dialog);
+    SelectObject(dc, font);
+    EnumChildWindows(dialog, PrintFit, (LPARAM)dc);
+    PrintComctl32(dialog);
     return 0;
 }
 

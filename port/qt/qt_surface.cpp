@@ -46,7 +46,7 @@ QSize DialogSurface::PixelSize() const
     const qreal ratio = devicePixelRatioF();
     const int scale = PixelScale();
     const int deviceWidth = qRound(width() * ratio);
-    const int deviceHeight = qRound(height() * ratio);
+    const int deviceHeight = qRound((height() - clientTop_) * ratio);
     return QSize((deviceWidth + scale - 1) / scale, (deviceHeight + scale - 1) / scale);
 }
 
@@ -129,9 +129,10 @@ void DialogSurface::closeEvent(QCloseEvent *event)
 }
 
 // Widget coordinates are Qt's device-independent pixels; the image's are
-// imageScale_ device pixels each.
-QRect DialogSurface::ImageRect(const QRect &widgetRect) const
+// imageScale_ device pixels each, from the client area's top.
+QRect DialogSurface::ImageRect(const QRect &rect) const
 {
+    const QRect widgetRect = rect.translated(0, -clientTop_);
     const qreal perPixel = devicePixelRatioF() / imageScale_;
     const int left = (int)floor(widgetRect.left() * perPixel);
     const int top = (int)floor(widgetRect.top() * perPixel);
@@ -143,8 +144,8 @@ QRect DialogSurface::ImageRect(const QRect &widgetRect) const
 QRectF DialogSurface::WidgetRect(const QRect &imageRect) const
 {
     const qreal perPixel = devicePixelRatioF() / imageScale_;
-    return QRectF(imageRect.x() / perPixel, imageRect.y() / perPixel, imageRect.width() / perPixel,
-                  imageRect.height() / perPixel);
+    return QRectF(imageRect.x() / perPixel, imageRect.y() / perPixel + clientTop_,
+                  imageRect.width() / perPixel, imageRect.height() / perPixel);
 }
 
 // Keeps what was drawn; new area gets the dialog's background, as on Windows.

@@ -26,6 +26,10 @@ public:
     QSize PixelSize() const;
     int PixelScale() const;
 
+    // The client area starts this far down the widget, below a title bar
+    // of the program's own; 0 where the frame draws it.
+    void SetClientTop(int top) { clientTop_ = top; }
+
     // Lends the pixels; they stay put until the matching EndDrawing, even
     // if the window is resized meanwhile.
     void BeginDrawing(Surface *surface);
@@ -45,6 +49,7 @@ private:
 
     QImage image_;  // the program's pixels, in Qt's RGB32
     int imageScale_ = 1;
+    int clientTop_ = 0;
     int drawing_ = 0;  // borrowers of the pixels
     QRect changed_;    // what they changed so far
 };

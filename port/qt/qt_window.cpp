@@ -20,6 +20,7 @@
 #include "qt/qt_key_filter.h"
 #include "qt/qt_message_box.h"
 #include "qt/qt_surface.h"
+#include "qt/qt_title_bar.h"
 
 namespace port {
 
@@ -84,7 +85,11 @@ bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInp
     auto *keyFilter =
         new DialogKeyFilter([this](int vk, int modifiers) { ForwardKey(vk, modifiers); }, dialog_);
 
-    dialog_->setWindowFlags(FrameFlags(dialog.style));
+    // Where the program draws the title bar itself, the window is frameless
+    // (Qt drops that flag beside the frame's), and its client area starts
+    // below the bar.
+    const bool ownTitleBar = (dialog.style & WS_CAPTION) == WS_CAPTION && NeedsOwnTitleBar();
+    dialog_->setWindowFlags(ownTitleBar ? Qt::Window | Qt::FramelessWindowHint : FrameFlags(dialog.style));
     dialog_->setWindowTitle(QString::fromStdString(dialog.caption));
     // The window itself can hold the focus, so keys still arrive when no
     // control has it; Qt never moves it there by itself.
@@ -102,9 +107,14 @@ bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInp
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         client.translate(screen->geometry().topLeft());
     }
-    dialog_->setGeometry(client);
+    const int top =
+        ownTitleBar
+            ? (new TitleBar(dialog_, FrameFlags(dialog.style), dialog.style & WS_THICKFRAME))->height()
+            : 0;
+    dialog_->SetClientTop(top);
+    dialog_->setGeometry(client.adjusted(0, -top, 0, 0));
     if (!(dialog.style & WS_THICKFRAME)) {
-        dialog_->setFixedSize(client.size());
+        dialog_->setFixedSize(dialog_->size());
     }
 
     // Created in template order, which is also Qt's focus chain order.
@@ -117,7 +127,8 @@ bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInp
             return false;
         }
         // Positioned once and never laid out again, as on Windows.
-        control->setGeometry(ToQRect(DialogRectToPixels(item.x, item.y, item.cx, item.cy, units_)));
+        control->setGeometry(
+            ToQRect(DialogRectToPixels(item.x, item.y, item.cx, item.cy, units_)).translated(0, top));
         control->setEnabled(!(item.style & WS_DISABLED));
         control->setVisible(item.style & WS_VISIBLE);
         control->setFocusPolicy(Qt::NoFocus);  // focus is set by the dialog manager only
