@@ -145,9 +145,9 @@ e2e_check "then the program exits with 0" exits_with_0
 echo "At 144 and 192 dpi"
 for dpi in 144 192; do  # Wine reads it as each program starts
     for key in 'HKCU\Control Panel\Desktop' 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
-        "${WINE:-wine}" reg add "$key" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
+        "$WINE" reg add "$key" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
     done
-    "${WINE:-wine}" "$exe" >"$E2E_DIR/app$dpi.log" 2>&1 &
+    "$WINE" "$exe" >"$E2E_DIR/app$dpi.log" 2>&1 &
     app_pid=$!
     list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app$dpi.log"; exit 1; }
     grep -v '^comctl32 ' "$E2E_DIR/controls.txt" | sed "s/^/  $dpi dpi: /"
