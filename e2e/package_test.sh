@@ -5,11 +5,8 @@
 # puts the program on the menu; the Windows zip holds both executables,
 # each with its icon and version information, and the README.
 
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
+root=$E2E_ROOT
 
 bash "$root/scripts/package.sh" >"$E2E_DIR/package.log" 2>&1 || { cat "$E2E_DIR/package.log"; echo "package: scripts/package.sh failed"; exit 1; }
 tail -2 "$E2E_DIR/package.log"
@@ -69,5 +66,4 @@ for exe in larkspan.exe:x86_64 larkspan-x86.exe:i686; do
 done
 e2e_check "README.txt has Windows line ends" grep -q $'\r$' "$E2E_DIR/zip/README.txt"
 
-[ $E2E_FAILS -eq 0 ] && echo "package: all passed" || echo "package: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "package"

@@ -7,20 +7,9 @@
 #
 # LARKSPAN_SHOTS_DIR=dir keeps copies of the screenshots there.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/desktop_lib.sh"
-desktop_session "$0" "$@"
-set -uo pipefail
-app=${LARKSPAN_APP:-$here/../build/larkspan}
-source "$here/lib.sh"
-source "$here/app_lib.sh"
-trap e2e_cleanup EXIT
-[ -x "$app" ] || { echo "no program at $app"; exit 1; }
-APP_PID=
-
-e2e_sound_server || exit 1
+E2E_NEEDS="session app sound"
+source "$(dirname "$0")/lib.sh"
+here=$E2E_LIB app=$APP
 desktop_accessibility
 
 start() {  # log: the program on the Wayland display, found on the accessibility bus
@@ -102,5 +91,4 @@ echo "  $say"
 e2e_check "a display plugin that is not installed: exit 1, one line" \
     test $status = 1 -a "$(wc -l <<<"$say")" = 1 -a "${say#larkspan: }" != "$say"
 
-[ $E2E_FAILS -eq 0 ] && echo "wayland e2e: all passed" || echo "wayland e2e: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "wayland e2e"
