@@ -7,9 +7,7 @@
 #   bench/idle.sh [--short] [SECONDS]     default 60 s; --short: 5 s
 
 source "$(dirname "$0")/lib.sh"
-seconds=60
-[ "${1:-}" = --short ] && { seconds=5; shift; }
-seconds=${1:-$seconds}
+seconds=$(bench_seconds 60 5 "$@")
 
 bench_deps
 app=$(bench_linux_app) || exit 1

@@ -20,6 +20,14 @@ bench_deps() {
     bash "$BENCH_ROOT/scripts/deps.sh" build run demo test wine | sed 's/^/# /'
 }
 
+# The length of a run in seconds: SECONDS from the command line, `short`
+# with --short, else `long`.
+bench_seconds() {  # long short [--short] [SECONDS]
+    local s=$1
+    [ "${3:-}" = --short ] && s=$2 && shift
+    echo "${3:-$s}"
+}
+
 # A target of the Linux build in build-bench/; prints the folder.
 bench_build() {  # target
     local dir=$BENCH_ROOT/build-bench

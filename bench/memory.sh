@@ -5,9 +5,7 @@
 #   bench/memory.sh [--short] [SECONDS]     records 30 s; --short: 5 s
 
 source "$(dirname "$0")/lib.sh"
-seconds=30
-[ "${1:-}" = --short ] && { seconds=5; shift; }
-seconds=${1:-$seconds}
+seconds=$(bench_seconds 30 5 "$@")
 
 bench_deps
 app=$(bench_linux_app) || exit 1

@@ -11,12 +11,7 @@
 #   LARKSPAN_WINE_TRACE=0: no trace, the sound alone
 
 source "$(dirname "$0")/lib.sh"
-seconds=600
-if [ "${1:-}" = --short ]; then
-    seconds=30
-    shift
-fi
-seconds=${1:-$seconds}
+seconds=$(bench_seconds 600 30 "$@")
 
 bench_deps
 exe=$(bench_windows_exe) || exit 1
