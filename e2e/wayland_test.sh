@@ -10,6 +10,10 @@
 E2E_NEEDS="session app sound"
 source "$(dirname "$0")/lib.sh"
 here=$E2E_LIB app=$APP
+# The client area's width for the Linux layer's base units, before scaling.
+# shellcheck disable=SC2086 # two numbers
+dialog_geometry $LINUX_BASE_UNITS
+w=$DLG_WIDTH
 desktop_accessibility
 
 start() {  # log: the program on the Wayland display, found on the accessibility bus
@@ -48,7 +52,7 @@ e2e_check "a screenshot of the screen" test -s "$E2E_DIR/wayland.png"
 echo "  screenshot: $E2E_DIR/wayland.png"
 keep "$E2E_DIR/wayland.png"
 measure "$E2E_DIR/wayland.png"
-e2e_check "the band is drawn, 353 x 256 pixels" test "$BAND_WIDTH x $BAND_HEIGHT" = "353 x 256"
+e2e_check "the band is drawn, $w x 256 pixels" test "$BAND_WIDTH x $BAND_HEIGHT" = "$w x 256"
 e2e_check "the tone drawn as green dots off the middle row" test "${GREEN:-0}" -gt 400
 sleep 4
 delay=$(python3 "$here/delay.py" "$E2E_DIR/bus.raw")
@@ -71,9 +75,9 @@ sleep 1
 desktop_screenshot "$E2E_DIR/wayland-scale2.png"
 keep "$E2E_DIR/wayland-scale2.png"
 measure "$E2E_DIR/wayland-scale2.png"
-e2e_check "the band is 706 x 512 device pixels" test "$BAND_WIDTH x $BAND_HEIGHT" = "706 x 512"
+e2e_check "the band is $((2 * w)) x 512 device pixels" test "$BAND_WIDTH x $BAND_HEIGHT" = "$((2 * w)) x 512"
 # Silence is one row of dots on row 128: two device rows, all of the width.
-e2e_check "silence: a line 706 x 2 device pixels at row 256" test "$GREEN_BOX" = "0 256 706 2"
+e2e_check "silence: a line $((2 * w)) x 2 device pixels at row 256" test "$GREEN_BOX" = "0 256 $((2 * w)) 2"
 atspi press larkspan Stop
 e2e_check "the streams close" app_wait_streams 0
 kill "$APP_PID"
