@@ -28,7 +28,7 @@ python3 "$BENCH_ROOT/bench/click_delays.py" make "$count" >"$E2E_DIR/clicks.raw"
 measure() {  # name [blocks [lead_ms]]
     e2e_record_bus "$E2E_DIR/$1.raw"
     sleep 0.3
-    e2e_pacat 200 "$E2E_DIR/clicks.raw"
+    "${E2E_PACAT[@]}" --latency-msec=200 "$E2E_DIR/clicks.raw"
     sleep 0.5
     e2e_stop_recording
     python3 "$BENCH_ROOT/bench/click_delays.py" analyze "$E2E_DIR/$1.raw" "$@"

@@ -22,7 +22,7 @@ note "sound server: $LARKSPAN_SOUND_SERVER"
 wine_boot >&2 || exit 1
 [ "${LARKSPAN_WINE_TRACE:-1}" = 1 ] && export WINEDEBUG=+timestamp,+winmm
 
-python3 "$BENCH_ROOT/bench/wine_blocks.py" noise 2>/dev/null | e2e_pacat 10 &
+python3 "$BENCH_ROOT/bench/wine_blocks.py" noise 2>/dev/null | "${E2E_PACAT[@]}" --latency-msec=10 &
 E2E_PIDS+=($!)
 
 bench_start_wine "$exe" || exit 1

@@ -123,16 +123,16 @@ e2e_stop_recording() {
 }
 
 # Plays raw s16le stereo (the signal on the left) from a file or stdin
-# into bus, whose left channel is the rig's source.
-e2e_pacat() {  # latency-ms [file]
-    pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec="$@"
-}
+# into bus, whose left channel is the rig's source: E2E_PACAT
+# --latency-msec=MS [FILE]. (A command, not a function, so that the pid of
+# one in the background is pacat's.)
+E2E_PACAT=(pacat -d bus --raw --format=s16le --rate=11025 --channels=2)
 
 # Plays a 440 Hz tone burst into the source in the background: `pause` s
 # of silence, then `length` s of tone.
 e2e_play_tone() {  # pause length
     sox -q -D -n -r 11025 -b 16 -e signed-integer -c 2 -t raw - synth "$2" sine 440 gain -6 pad "$1" 0 remix 1 0 |
-        e2e_pacat 10 &
+        "${E2E_PACAT[@]}" --latency-msec=10 &
     E2E_PIDS+=($!)
 }
 
@@ -144,7 +144,7 @@ e2e_play_tone() {  # pause length
 # program's source may then hear different takes of the same stretch.
 e2e_play_clicks() {  # seconds
     python3 "$E2E_LIB/clicks.py" make "$1" "$E2E_DIR/clicks.raw"
-    e2e_pacat 200 "$E2E_DIR/clicks.raw" &
+    "${E2E_PACAT[@]}" --latency-msec=200 "$E2E_DIR/clicks.raw" &
     E2E_PIDS+=($!)
 }
 
