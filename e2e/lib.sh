@@ -27,7 +27,7 @@ if [[ " ${E2E_NEEDS:-} " == *" servers "* ]]; then
     [ -n "${LARKSPAN_SOUND_SERVER:-}" ] || exec bash "$E2E_LIB/each_server.sh" "$0" "$@"
 fi
 set -uo pipefail
-E2E_DIR=${E2E_DIR:-$(mktemp -d "${TMPDIR:-/tmp}/larkspan-e2e.XXXXXX")}
+E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-e2e.XXXXXX")
 E2E_PIDS=()
 E2E_FAILS=0
 APP=${APP:-${LARKSPAN_APP:-$E2E_ROOT/build/larkspan}}
