@@ -13,9 +13,7 @@
 # LARKSPAN_SOUND_SERVER chooses the sound server (e2e/each_server.sh runs it
 # on each).
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
+source "$(dirname "$0")/lib.sh"
 runs=3
 seconds=60
 wine=1
@@ -30,19 +28,16 @@ while [ "${1:-}" = --short ] || [ "${1:-}" = --no-wine ]; do
 done
 runs=${1:-$runs}
 seconds=${2:-$seconds}
-source "$(dirname "$0")/lib.sh"
-trap bench_cleanup EXIT
 
 bench_deps
 app=$(bench_linux_app) || exit 1
 if [ $wine = 1 ]; then exe=$(bench_windows_exe) || exit 1; fi
 bench_machine
 note "$runs runs of $seconds s each; clock tick $((1000 / CLK_TCK)) ms"
-e2e_display || exit 1
-e2e_sound_server || exit 1
+e2e_open display sound
 note "sound server: $LARKSPAN_SOUND_SERVER"
-bench_tone
-if [ $wine = 1 ]; then bench_wine_prefix || exit 1; fi
+e2e_play_tone 0 36000
+if [ $wine = 1 ]; then wine_boot >&2 || exit 1; fi
 
 # CPU seconds per minute from ticks over elapsed seconds.
 per_minute() { python3 -c "import sys; t, s, hz = map(float, sys.argv[1:]); print('%.3f' % (t / hz * 60 / s))" "$1" "$2" "$CLK_TCK"; }
@@ -99,7 +94,7 @@ pipeline_pids() { printf '%s\n' "$PIPE_REC" "$PIPE_PLAY"; }
 
 status=0
 for run in $(seq "$runs"); do
-    if bench_start_linux "$app" && bench_record && bench_wait_streams; then
+    if bench_start_linux "$app" && app_record && bench_wait_streams; then
         measure linux linux_pids
     else
         note "the Linux build did not start recording"
@@ -112,7 +107,7 @@ for run in $(seq "$runs"); do
     bench_stop_pipeline
 
     [ $wine = 1 ] || continue
-    if bench_start_wine "$exe" && bench_record && bench_wait_streams; then
+    if bench_start_wine "$exe" && app_record && bench_wait_streams; then
         measure wine wine_pids wine_prefix bench_wine_all
     else
         note "the Windows build did not start recording under Wine"

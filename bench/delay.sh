@@ -9,13 +9,9 @@
 # LARKSPAN_SOUND_SERVER chooses the sound server (e2e/each_server.sh runs it
 # on each).
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
+source "$(dirname "$0")/lib.sh"
 count=60
 [ "${1:-}" = --short ] && count=4
-source "$(dirname "$0")/lib.sh"
-trap bench_cleanup EXIT
 
 bench_deps
 app=$(bench_linux_app) || exit 1
@@ -24,27 +20,24 @@ bench_machine
 # The phase the pulse backend puts between capture and playback on purpose.
 lead=$(grep -o 'define LARKSPAN_PLAYBACK_LEAD_MS [0-9]*' "$BENCH_ROOT/port/pulse/tuning.h" | grep -o '[0-9]*$')
 note "$count clicks each; pulse backend playback lead: ${lead:-?} ms"
-e2e_display || exit 1
-e2e_sound_server || exit 1
+e2e_open display sound
 note "sound server: $LARKSPAN_SOUND_SERVER"
-python3 "$BENCH_ROOT/bench/clicks.py" make "$count" >"$E2E_DIR/clicks.raw"
+python3 "$BENCH_ROOT/bench/click_delays.py" make "$count" >"$E2E_DIR/clicks.raw"
 
 # Plays the click train into the bus while recording it, then prints the figures.
 measure() {  # name [blocks [lead_ms]]
-    parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$E2E_DIR/$1.raw" &
-    local rec=$!
+    e2e_record_bus "$E2E_DIR/$1.raw"
     sleep 0.3
-    pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 <"$E2E_DIR/clicks.raw"
+    "${E2E_PACAT[@]}" --latency-msec=200 "$E2E_DIR/clicks.raw"
     sleep 0.5
-    kill "$rec"
-    wait "$rec" 2>/dev/null
-    python3 "$BENCH_ROOT/bench/clicks.py" analyze "$E2E_DIR/$1.raw" "$@"
+    e2e_stop_recording
+    python3 "$BENCH_ROOT/bench/click_delays.py" analyze "$E2E_DIR/$1.raw" "$@"
 }
 
 status=0
 note "Linux build: $app"
-if bench_start_linux "$app" && bench_record && bench_wait_streams; then
-    note "window $BENCH_SIZE, base units $BENCH_BX x $BENCH_BY"
+if bench_start_linux "$app" && app_record && bench_wait_streams; then
+    note "window ${WIDTH}x$HEIGHT, base units $DLG_BX x $DLG_BY"
     sleep 2
     measure linux blocks "$lead"
 else
@@ -54,8 +47,8 @@ fi
 bench_stop_app
 
 note "Windows build under Wine: $exe"
-if bench_wine_prefix && bench_start_wine "$exe" && bench_record && bench_wait_streams; then
-    note "window $BENCH_SIZE, base units $BENCH_BX x $BENCH_BY"
+if wine_boot >&2 && bench_start_wine "$exe" && app_record && bench_wait_streams; then
+    note "window ${WIDTH}x$HEIGHT, base units $DLG_BX x $DLG_BY"
     sleep 2
     measure wine blocks
 else

@@ -11,19 +11,13 @@
 #
 #   bench/draw.sh [--short]     5 repetitions of 0.5 s each; --short: 1 of 0.01 s
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
+source "$(dirname "$0")/lib.sh"
 reps=5
 min_time=0.5
 [ "${1:-}" = --short ] && { reps=1; min_time=0.01; }
-source "$(dirname "$0")/lib.sh"
-trap bench_cleanup EXIT
 
 bench_deps
-dir=$BENCH_ROOT/build-bench
-cmake -S "$BENCH_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$dir" --target draw_bench -j"$(nproc)" >/dev/null || exit 1
+dir=$(bench_build draw_bench) || exit 1
 bench_machine
 
 run() {  # platform-name

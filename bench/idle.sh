@@ -6,20 +6,13 @@
 #
 #   bench/idle.sh [--short] [SECONDS]     default 60 s; --short: 5 s
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-seconds=60
-[ "${1:-}" = --short ] && { seconds=5; shift; }
-seconds=${1:-$seconds}
 source "$(dirname "$0")/lib.sh"
-trap bench_cleanup EXIT
+seconds=$(bench_seconds 60 5 "$@")
 
 bench_deps
 app=$(bench_linux_app) || exit 1
 bench_machine
-e2e_display || exit 1
-e2e_sound_server || exit 1
+e2e_open display sound
 
 # Sums switches over threads alive at both ends; one that came or went in
 # between would count its whole life or be lost, so the thread count is printed.
@@ -48,12 +41,12 @@ PY
 }
 
 bench_start_linux "$app" || exit 1
-note "window $BENCH_SIZE; ${seconds} s each"
+note "window ${WIDTH}x$HEIGHT; ${seconds} s each"
 measure started
-bench_record
+app_record
 bench_wait_streams || { note "Record did not open the streams"; exit 1; }
 sleep 2
-bench_stop
-for _ in $(seq 50); do [ "$(bench_streams)" = 0 ] && break; sleep 0.1; done
+app_stop
+for _ in $(seq 50); do [ "$(rig_streams)" = 0 ] && break; sleep 0.1; done
 measure after_record
 note "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,14 +1,14 @@
-# Shared by the bench scripts: the builds they measure, a virtual display, the
-# private sound server of e2e/sound_rig.sh, the Linux and Windows programs
+# Shared by the bench scripts, after e2e/lib.sh (source this first thing,
+# as that one): the builds they measure, the Linux and Windows programs
 # started and recording, the parec | pacat pipeline, and CPU and context
-# switch counts from /proc. Source it; call bench_cleanup on exit.
+# switch counts from /proc.
 #
 # Figures go to stdout as plain "name value unit" lines; everything else a
 # script says starts with "# ".
-BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-bench.XXXXXX")
-source "$BENCH_ROOT/e2e/lib.sh"
-source "$BENCH_ROOT/e2e/wine_lib.sh"
+E2E_REMOVE_DIR=1
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
+source "$E2E_LIB/wine_lib.sh"
+BENCH_ROOT=$E2E_ROOT
 
 BLOCK_MS=185.760  # 2048 samples at 11025 Hz
 CLK_TCK=$(getconf CLK_TCK)
@@ -16,17 +16,23 @@ CLK_TCK=$(getconf CLK_TCK)
 note() { echo "# $*"; }
 figure() { printf '%s %s %s\n' "$1" "$2" "$3"; }  # name value unit
 
-bench_cleanup() {
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k 2>/dev/null || true
-        wineserver -w 2>/dev/null || true
-    fi
-    e2e_cleanup
-    rm -rf "$E2E_DIR"
-}
-
 bench_deps() {
     bash "$BENCH_ROOT/scripts/deps.sh" build run demo test wine | sed 's/^/# /'
+}
+
+# The length of a run in seconds: SECONDS from the command line, `short`
+# with --short, else `long`.
+bench_seconds() {  # long short [--short] [SECONDS]
+    local s=$1
+    [ "${3:-}" = --short ] && s=$2 && shift
+    echo "${3:-$s}"
+}
+
+# A target of the Linux build in build-bench/; prints the folder.
+bench_build() {  # target
+    local dir=$BENCH_ROOT/build-bench
+    cmake -S "$BENCH_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null &&
+        cmake --build "$dir" --target "$1" -j"$(nproc)" >/dev/null && echo "$dir"
 }
 
 # The Linux program, built into build-bench/ unless LARKSPAN_APP names one.
@@ -35,10 +41,7 @@ bench_linux_app() {
         echo "$LARKSPAN_APP"
         return
     fi
-    local dir=$BENCH_ROOT/build-bench
-    cmake -S "$BENCH_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-    cmake --build "$dir" --target larkspan -j"$(nproc)" >/dev/null
-    echo "$dir/larkspan"
+    echo "$(bench_build larkspan)/larkspan"
 }
 
 # The Windows program, built into build-bench-win/ unless LARKSPAN_EXE names one.
@@ -54,71 +57,23 @@ bench_windows_exe() {
     echo "$dir/larkspan.exe"
 }
 
-# A fresh Wine prefix of our own. Wine's X window is then the client area
-# alone (no Decorated=N), so the buttons are clicked at client coordinates.
-bench_wine_prefix() { wine_boot >&2; }
-
-# A 440 Hz tone into the rig's source (bus's left channel) until the script
-# ends, so the program has a moving waveform to draw.
-bench_tone() {
-    sox -q -n -r 11025 -b 16 -e signed-integer -c 2 -t raw - synth 36000 sine 440 gain -6 remix 1 0 |
-        pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 &
-    E2E_PIDS+=($!)
-}
-
-# The program's streams on the rig: source outputs on mic plus sink inputs on spk.
-bench_streams() {
-    local mic spk
-    mic=$(pactl list short sources | awk '$2 == "mic" {print $1}')
-    spk=$(pactl list short sinks | awk '$2 == "spk" {print $1}')
-    echo $(($(pactl list short source-outputs | awk -v m="$mic" '$2 == m' | wc -l) +
-        $(pactl list short sink-inputs | awk -v s="$spk" '$2 == s' | wc -l)))
-}
-
-# Window pixel of a dialog-unit point, from the client size of the window:
-# the dialog is 235 x 160 dialog units.
-BENCH_WIN=""
-bench_find_window() {
-    BENCH_WIN=$(e2e_window "Larkspan 1.0") || return 1
-    eval "$(xdotool getwindowgeometry --shell "$BENCH_WIN")"
-    BENCH_BX=$(((WIDTH * 4 + 117) / 235))
-    BENCH_BY=$(((HEIGHT * 8 + 80) / 160))
-    BENCH_SIZE="${WIDTH}x${HEIGHT}"
-}
-
-bench_click() {  # x y, in dialog units
-    xdotool mousemove --window "$BENCH_WIN" "$(muldiv "$1" "$BENCH_BX" 4)" "$(muldiv "$2" "$BENCH_BY" 8)" click 1
-}
-bench_record() { bench_click 27 145; }
-bench_stop() { bench_click 71 145; }
-
 # Waits up to 10 s for the program's two streams; clicks Record again if
 # the first click came before the window took input.
 bench_wait_streams() {
     local i
     for i in $(seq 100); do
-        [ "$(bench_streams)" -ge 2 ] && return 0
-        [ "$i" = 40 ] && bench_record
+        [ "$(rig_streams)" -ge 2 ] && return 0
+        [ "$i" = 40 ] && app_record
         sleep 0.1
     done
     return 1
 }
 
-# Starts the Linux program; sets APP_PID and BENCH_WIN.
-bench_start_linux() {  # app
-    "$1" >"$E2E_DIR/app.log" 2>&1 &
-    APP_PID=$!
-    E2E_PIDS+=("$APP_PID")
-    bench_find_window || { note "no window"; cat "$E2E_DIR/app.log" >&2; return 1; }
-}
-
-# Starts the Windows program under Wine; sets APP_PID (the exe's process) and BENCH_WIN.
-bench_start_wine() {  # exe
-    "$WINE" "$1" >"$E2E_DIR/wine.log" 2>&1 &
-    APP_PID=$!
-    E2E_PIDS+=("$APP_PID")
-    bench_find_window || { note "no Wine window"; cat "$E2E_DIR/wine.log" >&2; return 1; }
-}
+# Starts the program, as app_start; Wine's X window is the client area
+# alone (wine_boot, no Decorated=N), so the buttons are clicked at client
+# coordinates as on Linux.
+bench_start_linux() { APP=$1 && app_start "$E2E_DIR/app.log"; }  # app
+bench_start_wine() { APP=$1 && app_start "$E2E_DIR/wine.log" "$WINE"; }  # exe
 
 bench_stop_app() {
     kill "$APP_PID" 2>/dev/null || true

@@ -18,9 +18,7 @@
 # format instead of the program, for what the server and the rig do to a
 # stream of their own under the same load.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
+source "$(dirname "$0")/lib.sh"
 load=none trace=0 keep= pipeline=0 seconds=60
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -39,23 +37,14 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
-source "$(dirname "$0")/lib.sh"
-source "$BENCH_ROOT/e2e/app_lib.sh"
 source "$BENCH_ROOT/bench/load.sh"
-trap 'load_stop; bench_cleanup' EXIT
+trap 'load_stop; e2e_cleanup' EXIT
 
 bench_deps
 APP=$(bench_linux_app) || exit 1
 bench_machine
-e2e_display || exit 1
-e2e_sound_server || exit 1
+e2e_open display sound
 note "server: $LARKSPAN_SOUND_SERVER; $([ $pipeline = 1 ] && echo "parec | pacat" || echo "program: $APP"); load: $load; $seconds s"
-# The train ends before Stop: a server may take back the end of a flushed
-# stream from the sink, and its monitor's recording then shows bits twice.
-# It is fed with a roomy buffer: a feeder that runs dry under load makes
-# PulseAudio rewind the sink, and the recording and the program's source
-# may then hear different takes of the same stretch.
-python3 "$BENCH_ROOT/e2e/clicks.py" make $((seconds + 2)) "$E2E_DIR/clicks.raw"
 load_start "$load" || exit 1
 sleep 5
 load_start_avg=$(cut -d' ' -f1 /proc/loadavg)
@@ -66,8 +55,7 @@ if [ $pipeline = 0 ]; then
     unset LARKSPAN_SOUND_TRACE
 fi
 e2e_record_bus "$E2E_DIR/bus.raw" $((seconds + 7))
-pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 "$E2E_DIR/clicks.raw" &
-E2E_PIDS+=($!)
+e2e_play_clicks $((seconds + 2))
 sleep 0.5
 if [ $pipeline = 0 ]; then
     app_record

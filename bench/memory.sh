@@ -4,34 +4,27 @@
 #
 #   bench/memory.sh [--short] [SECONDS]     records 30 s; --short: 5 s
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-seconds=30
-[ "${1:-}" = --short ] && { seconds=5; shift; }
-seconds=${1:-$seconds}
 source "$(dirname "$0")/lib.sh"
-trap bench_cleanup EXIT
+seconds=$(bench_seconds 30 5 "$@")
 
 bench_deps
 app=$(bench_linux_app) || exit 1
 exe=$(bench_windows_exe) || exit 1
 bench_machine
-e2e_display || exit 1
-e2e_sound_server || exit 1
-bench_tone
+e2e_open display sound
+e2e_play_tone 0 36000
 
 kb() { awk -v k="$2" '$1 == k":" {print $2}' "/proc/$1/status"; }
 
 bench_start_linux "$app" || exit 1
 sleep 1
 figure memory.linux.idle_rss "$(kb "$APP_PID" VmRSS)" kB
-bench_record
+app_record
 bench_wait_streams || { note "Record did not open the streams"; exit 1; }
 sleep "$seconds"
 figure memory.linux.recording_rss "$(kb "$APP_PID" VmRSS)" kB
 figure memory.linux.peak_rss "$(kb "$APP_PID" VmHWM)" kB
-note "after $seconds s of recording; window $BENCH_SIZE"
+note "after $seconds s of recording; window ${WIDTH}x$HEIGHT"
 bench_stop_app
 
 cp "$exe" "$E2E_DIR/larkspan.exe"

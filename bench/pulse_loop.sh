@@ -6,9 +6,8 @@
 # are printed. LARKSPAN_SOUND_SERVER chooses the server.
 #   bench/pulse_loop.sh [--short] [SECONDS]     default 60 s, --short 10 s
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+set -e
 
 seconds=60
 for arg in "$@"; do
@@ -17,32 +16,15 @@ for arg in "$@"; do
     *) seconds=$arg ;;
     esac
 done
-root=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-pulse-bench.XXXXXX")
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    "$root/e2e/sound_rig.sh" stop "$work/rig" || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$root/build-bench" --target pulse_loop_bench -j2 >/dev/null
-
-eval "$("$root/e2e/sound_rig.sh" start "$work/rig")"
+dir=$(bench_build pulse_loop_bench)
+e2e_open sound
 echo "server: $LARKSPAN_SOUND_SERVER; load: $(cut -d' ' -f1-3 /proc/loadavg)"
-python3 "$root/e2e/clicks.py" make $((seconds + 3)) "$work/clicks.raw"
-parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$work/rec.raw" &
-pids+=($!)
-pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 "$work/clicks.raw" &
-pids+=($!)
+e2e_record_bus "$E2E_DIR/rec.raw"
+e2e_play_clicks $((seconds + 3))
 sleep 0.5
 
 echo "loop for $seconds s"
-"$root/build-bench/bench/pulse_loop_bench" loop "$seconds"
+"$dir/bench/pulse_loop_bench" loop "$seconds"
 sleep 0.8
-kill "${pids[0]}"
-wait "${pids[0]}" 2>/dev/null || true
-python3 "$root/e2e/clicks.py" analyze "$work/rec.raw" || true
+e2e_stop_recording || true
+python3 "$E2E_LIB/clicks.py" analyze "$E2E_DIR/rec.raw" || true

@@ -9,20 +9,13 @@
 # early in the pass-through against its end), a click lost, heard twice or
 # moved, or an exit status other than 0. e2e/soak_test.sh runs a short form.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
+E2E_NEEDS="app display sound"
+source "$(dirname "$0")/../e2e/lib.sh"
 cycles=${1:-200}
 seconds=${2:-600}
-here=$(cd "$(dirname "$0")/../e2e" && pwd)
-source "$here/lib.sh"
-source "$here/app_lib.sh"
-trap e2e_cleanup EXIT
-[ -x "$APP" ] || { echo "no program at $APP"; exit 1; }
+here=$E2E_LIB
 warmup=$((cycles < 10 ? cycles : 10))
 
-e2e_display || exit 1
-e2e_sound_server || exit 1
 echo "sound server: $LARKSPAN_SOUND_SERVER"
 app_start "$E2E_DIR/app.log" || exit 1
 
@@ -44,15 +37,8 @@ e2e_check "nothing left on the server after any Stop ($left times)" test $left -
 e2e_check "still running" app_alive
 
 echo "$seconds s of pass-through"
-# The train ends before Stop: a server may take back the end of a flushed
-# stream from the sink, and its monitor's recording then shows bits twice.
-# It is fed with a roomy buffer: a feeder that runs dry under load makes
-# PulseAudio rewind the sink, and the recording and the program's source
-# may then hear different takes of the same stretch.
-python3 "$here/clicks.py" make "$seconds" "$E2E_DIR/clicks.raw"
 e2e_record_bus "$E2E_DIR/bus.raw" $((seconds + 5))
-pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=200 "$E2E_DIR/clicks.raw" &
-E2E_PIDS+=($!)
+e2e_play_clicks "$seconds"
 sleep 0.5
 app_record
 e2e_check "Record opens both streams" app_wait_streams 3 5
@@ -88,5 +74,4 @@ app_close 10
 e2e_check "the program ends with 0 (got $APP_STATUS)" test "$APP_STATUS" = 0
 
 echo "soaked: $cycles cycles, $seconds s of pass-through"
-[ $E2E_FAILS -eq 0 ] && echo "soak: all passed" || echo "soak: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result soak

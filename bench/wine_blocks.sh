@@ -10,37 +10,24 @@
 #   bench/wine_blocks.sh [--short] [SECONDS]     default 600 s; --short: 30 s
 #   LARKSPAN_WINE_TRACE=0: no trace, the sound alone
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-seconds=600
-if [ "${1:-}" = --short ]; then
-    seconds=30
-    shift
-fi
-seconds=${1:-$seconds}
 source "$(dirname "$0")/lib.sh"
-trap bench_cleanup EXIT
+seconds=$(bench_seconds 600 30 "$@")
 
 bench_deps
 exe=$(bench_windows_exe) || exit 1
 bench_machine
 note "$seconds s of the Windows build under Wine: $exe"
-e2e_display || exit 1
-e2e_sound_server || exit 1
+e2e_open display sound
 note "sound server: $LARKSPAN_SOUND_SERVER"
-bench_wine_prefix || exit 1
+wine_boot >&2 || exit 1
 [ "${LARKSPAN_WINE_TRACE:-1}" = 1 ] && export WINEDEBUG=+timestamp,+winmm
 
-python3 "$BENCH_ROOT/bench/wine_blocks.py" noise 2>/dev/null |
-    pacat -d bus --raw --format=s16le --rate=11025 --channels=2 --latency-msec=10 &
+python3 "$BENCH_ROOT/bench/wine_blocks.py" noise 2>/dev/null | "${E2E_PACAT[@]}" --latency-msec=10 &
 E2E_PIDS+=($!)
 
 bench_start_wine "$exe" || exit 1
-parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 >"$E2E_DIR/bus.raw" &
-rec=$!
-E2E_PIDS+=("$rec")
-bench_record
+e2e_record_bus "$E2E_DIR/bus.raw"
+app_record
 bench_wait_streams || { note "the Windows build did not start recording"; exit 1; }
 
 loads=()
@@ -49,10 +36,9 @@ while [ "$(date +%s)" -lt "$end" ]; do
     loads+=("$(cut -d' ' -f1 /proc/loadavg)")
     sleep 10
 done
-bench_stop
+app_stop
 sleep 1
-kill "$rec" 2>/dev/null
-wait "$rec" 2>/dev/null
+e2e_stop_recording
 bench_stop_app
 
 figure load_min "$(printf '%s\n' "${loads[@]}" | sort -g | head -1)" load

@@ -4,21 +4,8 @@
 # Record and Stop, and the focus the keyboard moves. Under a virtual
 # display, on a private sound server.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/desktop_lib.sh"
-desktop_session "$0" "$@"
-set -uo pipefail
-app=${LARKSPAN_APP:-$here/../build/larkspan}
-source "$here/lib.sh"
-source "$here/app_lib.sh"
-trap e2e_cleanup EXIT
-[ -x "$app" ] || { echo "no program at $app"; exit 1; }
-APP=$app
-
-e2e_display || exit 1
-e2e_sound_server || exit 1
+E2E_NEEDS="session app display sound"
+source "$(dirname "$0")/lib.sh"
 desktop_accessibility
 app_start "$E2E_DIR/app.log" || exit 1
 
@@ -70,5 +57,4 @@ echo "Closing"
 app_close
 e2e_check "the program exits with 0" test "$APP_STATUS" = 0
 
-[ $E2E_FAILS -eq 0 ] && echo "accessibility e2e: all passed" || echo "accessibility e2e: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "accessibility e2e"

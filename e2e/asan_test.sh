@@ -5,22 +5,12 @@
 # device, which ends on the device message. Any sanitizer report fails,
 # leaks included; tests/lsan.supp holds the libraries' own leaks.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-source "$here/lib.sh"
-source "$here/app_lib.sh"
-trap e2e_cleanup EXIT
-APP=${LARKSPAN_ASAN_APP:-$root/build-asan/larkspan}
-[ -x "$APP" ] || { echo "no program at $APP"; exit 1; }
-
-e2e_display || exit 1
-e2e_sound_server || exit 1
+APP=${LARKSPAN_ASAN_APP:-$(dirname "$0")/../build-asan/larkspan}
+E2E_NEEDS="app display sound"
+source "$(dirname "$0")/lib.sh"
 APP_WAIT=60
 export ASAN_OPTIONS=detect_leaks=1
-export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=1
+export LSAN_OPTIONS=suppressions=$E2E_ROOT/tests/lsan.supp:print_suppressions=1
 export UBSAN_OPTIONS=print_stacktrace=1
 
 # No report from a sanitizer, and the leaks suppressed only by our file.
@@ -54,5 +44,4 @@ app_wait_exit 60
 e2e_check "then the program ends with 0 (got $APP_STATUS)" test "$APP_STATUS" = 0
 e2e_check "no sanitizer report" clean_log "$E2E_DIR/app2.log"
 
-[ $E2E_FAILS -eq 0 ] && echo "asan e2e: all passed" || echo "asan e2e: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "asan e2e"

@@ -3,11 +3,8 @@
 # figures as "name value unit" lines. No figure is judged here; the numbers
 # belong in docs/performance.md, not in a test.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-bench=$here/../bench
+source "$(dirname "$0")/lib.sh"
+bench=$E2E_ROOT/bench
 fails=0
 
 # Runs one script and checks its output: exit status 0, every line either a
@@ -63,7 +60,7 @@ check memory.sh memory.linux.peak_rss memory.windows.exe_stripped_size
 # Wine's blocks are counted from the sound only on the PulseAudio daemon's
 # byte-exact rig (the server the benchmarks take where it is installed).
 sound_figures=(wine.sound.lost_blocks wine.sound.doubled_blocks)
-[ "$(bash "$here/sound_rig.sh" which)" = pipewire ] && sound_figures=()
+[ "$(bash "$E2E_LIB/sound_rig.sh" which)" = pipewire ] && sound_figures=()
 check wine_blocks.sh load_median "${sound_figures[@]}" wine.trace.lost_blocks wine.trace.doubled_blocks \
     wine.trace.phase_median
 check draw.sh draw.offscreen.tone.width_353 draw.offscreen.tone.width_1024 draw.offscreen.tone.width_4096 \

@@ -3,32 +3,12 @@
 # display: a session bus of their own with the accessibility bus on it
 # (AT-SPI, what screen readers use) and a headless Wayland compositor.
 #
-# First thing in a script, inside the private folder of
-# scripts/private_root.sh: desktop_session "$0" "$@". The script then runs
-# again in a folder of its own there, which holds HOME, the XDG folders,
-# TMPDIR and the e2e folder, on a session bus that dbus-run-session starts
-# and stops; the folder is removed afterwards. Source lib.sh after that.
+# The scripts that source it run in a session of their own, with HOME,
+# the XDG folders and TMPDIR in a folder of its own (lib.sh's "session").
 
 DESKTOP_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # Debian's python, which has the gi bindings (python3-gi).
 DESKTOP_PYTHON=/usr/bin/python3
-
-desktop_session() {  # script args...
-    [ -n "${LARKSPAN_DESKTOP_DIR:-}" ] && return 0
-    local dir status
-    dir=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-desktop.XXXXXX") || exit 1
-    mkdir -p "$dir/home" "$dir/run" "$dir/config" "$dir/data" "$dir/cache" "$dir/state" "$dir/tmp" "$dir/e2e"
-    chmod 700 "$dir/run"
-    export LARKSPAN_DESKTOP_DIR=$dir E2E_DIR=$dir/e2e
-    export HOME=$dir/home XDG_RUNTIME_DIR=$dir/run XDG_CONFIG_HOME=$dir/config XDG_DATA_HOME=$dir/data \
-        XDG_CACHE_HOME=$dir/cache XDG_STATE_HOME=$dir/state TMPDIR=$dir/tmp
-    # Nothing of a desktop this may run on is used: its bus, displays or sound.
-    unset DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY PULSE_SERVER AT_SPI_BUS_ADDRESS
-    dbus-run-session -- bash "$@"
-    status=$?
-    rm -rf "$dir"
-    exit $status
-}
 
 # Services the bus starts on demand, the accessibility bus among them, get
 # the private folders too; otherwise they would write into the real home.

@@ -6,11 +6,8 @@
 # each with its icon and version information, and the README. A second
 # build in another folder gives both again byte for byte (dist/SHA256SUMS).
 
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
+root=$E2E_ROOT
 
 bash "$root/scripts/package.sh" >"$E2E_DIR/package.log" 2>&1 || { cat "$E2E_DIR/package.log"; echo "package: scripts/package.sh failed"; exit 1; }
 tail -2 "$E2E_DIR/package.log"
@@ -97,5 +94,4 @@ else
     echo "  skipped: $root is not a git checkout, there is no commit to build again"
 fi
 
-[ $E2E_FAILS -eq 0 ] && echo "package: all passed" || echo "package: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "package"

@@ -6,32 +6,17 @@
 #
 # LARKSPAN_SHOTS_DIR=dir keeps copies of the screenshots there.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/desktop_lib.sh"
-desktop_session "$0" "$@"
-set -uo pipefail
-app=${LARKSPAN_APP:-$here/../build/larkspan}
-source "$here/lib.sh"
-source "$here/app_lib.sh"
-trap e2e_cleanup EXIT
-[ -x "$app" ] || { echo "no program at $app"; exit 1; }
-APP=$app
+E2E_NEEDS="session app display sound"
+source "$(dirname "$0")/lib.sh"
 
-e2e_display || exit 1
-e2e_sound_server || exit 1
-
-# The dialog is 235 x 160 dialog units of 6 x 13 pixels before scaling:
-# 353 x 260. The contact line's box is at 167, 218, 174 x 29.
 scaled() { python3 -c "import math, sys; print(math.$1(float(sys.argv[1]) * float(sys.argv[2])))" "$2" "$3"; }
 
 # Rows of the contact line's box holding its text (dark pixels), as
 # groups "first-last", and the box's rows as "top bottom".
 contact_text() {  # png factor
     local x0 y0 x1 y1
-    x0=$(scaled ceil "$2" 167) y0=$(scaled ceil "$2" 218)
-    x1=$(scaled floor "$2" 341) y1=$(scaled floor "$2" 247)
+    x0=$(scaled ceil "$2" "$CONTACT_LEFT") y0=$(scaled ceil "$2" "$CONTACT_TOP")
+    x1=$(scaled floor "$2" "$CONTACT_RIGHT") y1=$(scaled floor "$2" "$CONTACT_BOTTOM")
     # Inside the frame: one device pixel in from the box on every side.
     convert "$1" -crop "$((x1 - x0 - 2))x$((y1 - y0 - 2))+$((x0 + 1))+$((y0 + 1))" +repage \
         -colorspace gray -threshold 50% -negate -scale "1x$((y1 - y0 - 2))!" -depth 8 txt:- |
@@ -56,16 +41,18 @@ for factor in 1 1.25 1.5 1.75 2; do
     echo "Scale $factor (a dot: $dot x $dot device pixels)"
     export QT_SCALE_FACTOR=$factor
     app_start "$E2E_DIR/app-$factor.log" || { E2E_FAILS=$((E2E_FAILS + 1)); continue; }
-    width=$(python3 -c "print(round(353 * $factor))") height=$(python3 -c "print(round(260 * $factor))")
+    # The places before scaling, for the Linux layer's base units.
+    # shellcheck disable=SC2086 # two numbers
+    dialog_geometry $LINUX_BASE_UNITS
+    width=$(python3 -c "print(round($DLG_WIDTH * $factor))") height=$(python3 -c "print(round($DLG_HEIGHT * $factor))")
     echo "  client area: $WIDTH x $HEIGHT device pixels, $(((WIDTH + dot - 1) / dot)) x $(((HEIGHT + dot - 1) / dot)) pixels to the program"
-    e2e_check "client area 353 x 260 scaled: $width x $height" test "$WIDTH x $HEIGHT" = "$width x $height"
-    # Record's centre: 27, 145 dialog units.
-    app_click "$(scaled floor "$factor" 40)" "$(scaled floor "$factor" 235)"
+    e2e_check "client area $DLG_WIDTH x $DLG_HEIGHT scaled: $width x $height" test "$WIDTH x $HEIGHT" = "$width x $height"
+    app_click "$(scaled floor "$factor" "$RECORD_X")" "$(scaled floor "$factor" "$RECORD_Y")"
     sleep 1.5
     shot=$E2E_DIR/scale-$factor.png
     import -window "$APP_WIN" "$shot"
     [ -n "${LARKSPAN_SHOTS_DIR:-}" ] && cp "$shot" "$LARKSPAN_SHOTS_DIR/"
-    figures=$(python3 "$here/band.py" "$shot")
+    figures=$(python3 "$E2E_LIB/band.py" "$shot")
     echo "  $figures"
     read -r _ _ _ band_width band_height _ _ _ green_box <<<"$figures"
     e2e_check "the band: all of the width, 256 dots high" test "$band_width x $band_height" = "$width x $((256 * dot))"
@@ -84,5 +71,4 @@ for factor in 1 1.25 1.5 1.75 2; do
     e2e_check "the program exits with 0" test "$APP_STATUS" = 0
 done
 
-[ $E2E_FAILS -eq 0 ] && echo "scaling e2e: all passed" || echo "scaling e2e: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "scaling e2e"

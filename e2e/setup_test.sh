@@ -7,11 +7,8 @@
 # scripts/leftovers.sh against planted files: ours are found, a desktop's
 # own are not, and in CI everything is.
 
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-deps=$here/../scripts/deps.sh
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
+deps=$E2E_ROOT/scripts/deps.sh
 
 # The fakes log their arguments to $FAKE_LOG. Installed packages are in
 # $FAKE_INSTALLED; `apt-get install -s P` lists $FAKE_REMOVES (P:removed ...)
@@ -129,7 +126,7 @@ e2e_check "and the 64-bit Wine group still installs" has wine64
 echo "Leftovers"
 # Other runs may come and go in /tmp meanwhile, so each check looks for
 # its own path in the list rather than at the exit status.
-leftovers() { CI=$1 bash "$here/../scripts/leftovers.sh" "$2" "$E2E_DIR/before"; }
+leftovers() { CI=$1 bash "$E2E_ROOT/scripts/leftovers.sh" "$2" "$E2E_DIR/before"; }
 mkdir -p "$HOME/.cache" "$HOME/.local/share/applications"
 leftovers "" snapshot
 cache_file=$HOME/.cache/browser/cache2/entry
@@ -146,5 +143,4 @@ leftovers true snapshot
 echo more >>"$cache_file"
 e2e_check "in CI, a changed file under ~/.cache: counted" grep -qF "$cache_file" <<<"$(leftovers true compare)"
 
-[ $E2E_FAILS -eq 0 ] && echo "setup scripts: all passed" || echo "setup scripts: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "setup scripts"

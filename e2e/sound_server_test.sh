@@ -6,19 +6,8 @@
 # while the server runs, an event sound reaches the sink before the message
 # box shows.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-# Once on each sound server, unless LARKSPAN_SOUND_SERVER names one.
-[ -n "${LARKSPAN_SOUND_SERVER:-}" ] || exec bash "$here/each_server.sh" "$0" "$@"
-source "$here/lib.sh"
-source "$here/app_lib.sh"
-trap e2e_cleanup EXIT
-[ -x "$APP" ] || { echo "no program at $APP"; exit 1; }
-
-e2e_display || exit 1
-e2e_sound_server || exit 1
+E2E_NEEDS="servers app display sound"
+source "$(dirname "$0")/lib.sh"
 echo "server: $(pactl info | grep '^Server Name')"
 
 # Our streams: the blocks of `pactl list sink-inputs|source-outputs` that
@@ -112,5 +101,4 @@ import array, sys
 a = array.array('h'); d = open('$E2E_DIR/bus.raw', 'rb').read(); a.frombytes(d[:len(d) // 4 * 4])
 sys.exit(0 if max((abs(v) for v in a[1::2]), default=0) > 1000 else 1)"
 
-[ $E2E_FAILS -eq 0 ] && echo "sound server e2e: all passed" || echo "sound server e2e: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "sound server e2e"

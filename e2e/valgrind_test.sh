@@ -8,19 +8,11 @@
 # are suppressed by tests/valgrind.supp, each with its reason; any other
 # report that stays inside them is listed but does not fail the recording.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-source "$here/lib.sh"
-source "$here/app_lib.sh"
-trap e2e_cleanup EXIT
-[ -x "$APP" ] || { echo "no program at $APP"; exit 1; }
+E2E_NEEDS=app
+source "$(dirname "$0")/lib.sh"
+root=$E2E_ROOT
 command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 1; }
-
-e2e_display || exit 1
-e2e_sound_server || exit 1
+e2e_open display sound
 
 memcheck=(valgrind --tool=memcheck --xml=yes --suppressions="$root/tests/valgrind.supp" --gen-suppressions=all
     --child-silent-after-fork=yes --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite
@@ -110,5 +102,4 @@ for missing in PULSE_SOURCE PULSE_SINK; do
     e2e_check "no memcheck error at all" check_report "$xml" all
 done
 
-[ $E2E_FAILS -eq 0 ] && echo "valgrind e2e: all passed" || echo "valgrind e2e: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "valgrind e2e"

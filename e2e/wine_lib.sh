@@ -1,7 +1,7 @@
 # Running Windows programs under Wine for the end-to-end scripts: a fresh
 # prefix of our own, the helper that looks at windows from inside Wine, and
-# the delay measure that knows Wine's playback clicks. Source it after
-# lib.sh; call wine_cleanup on exit.
+# the delay measure that knows Wine's playback clicks. lib.sh sources it
+# (its "wine") and calls wine_cleanup on exit.
 WINE_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/tools
 
 # Wine's 64-bit loader, started directly rather than through Debian's
@@ -13,13 +13,25 @@ WINE=/usr/lib/wine/wine64
 [ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 export WINELOADER=$WINE
 
-# A new prefix under the test's directory; no Mono or Gecko prompts, no
-# menu entries or file associations.
+# A prefix of the test's own under its directory; no Mono or Gecko
+# prompts, no menu entries or file associations. wineboot takes 10 to 25 s,
+# so the first test in a private folder (scripts/test.sh runs them all in
+# one) boots a prefix there once, and each test starts from a copy of it:
+# hard links but for the registry, which Wine rewrites.
 wine_boot() {
-    export WINEPREFIX=$E2E_DIR/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    local booted=$LARKSPAN_PRIVATE_ROOT/wine-booted
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     [ -x "$WINE" ] || { echo "wine is not installed (no $WINE)"; return 1; }
-    "$WINE" wineboot --init >"$E2E_DIR/wineboot.log" 2>&1 ||
-        { echo "wineboot failed:"; tail -5 "$E2E_DIR/wineboot.log"; return 1; }
+    (
+        flock 9
+        [ -d "$booted" ] && exit 0
+        rm -rf "$booted.new"
+        WINEPREFIX=$booted.new "$WINE" wineboot --init >"$E2E_DIR/wineboot.log" 2>&1 &&
+            WINEPREFIX=$booted.new wineserver -w && mv "$booted.new" "$booted"
+    ) 9>"$booted.lock" || { echo "wineboot failed:"; tail -5 "$E2E_DIR/wineboot.log"; return 1; }
+    export WINEPREFIX=$E2E_DIR/prefix
+    rm -rf "$WINEPREFIX"
+    cp -al "$booted" "$WINEPREFIX" && cp --remove-destination "$booted"/*.reg "$WINEPREFIX/"
 }
 
 # The same, where Wine draws the frame itself, since Xvfb has no window manager.
@@ -71,44 +83,6 @@ if went_in is not None:
     came_out = next((i for i in range(went_in, len(right) - WINDOW)
                      if abs(right[i]) > LOUD and right[i] > -32000 and swings(i)), None)
 print('none' if came_out is None else '%.4f' % ((came_out - went_in) / RATE))
-PY
-}
-
-# How many streams the rig's mic and spk serve (the keeper records bus.monitor).
-rig_streams() {
-    local mic spk
-    mic=$(pactl list short sources | awk '$2 == "mic" {print $1}')
-    spk=$(pactl list short sinks | awk '$2 == "spk" {print $1}')
-    echo $(($(pactl list short source-outputs | awk -v m="$mic" '$2 == m' | wc -l) +
-        $(pactl list short sink-inputs | awk -v s="$spk" '$2 == s' | wc -l)))
-}
-
-# What the template says, in pixels for base units bx x by, as the dialog
-# manager places it: "style VALUE", "at X Y W H" for the client area, then
-# one "control CLASS ID ENABLED LEFT TOP RIGHT BOTTOM" line per control.
-wine_template() {  # rc windows.h resource.h bx by
-    python3 - "$@" <<'PY'
-import re, sys
-rc, winh, resh, bx, by = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
-names = {}
-for path in (winh, resh):
-    for m in re.finditer(r'#define\s+(\w+)\s+\(?(-?(?:0x[0-9A-Fa-f]+|\d+))L?\)?', open(path).read()):
-        names[m.group(1)] = int(m.group(2), 0)
-def muldiv(a, b, c):  # Win32 MulDiv: rounded half away from zero
-    return (a * b * 2 + c) // (c * 2)
-def flags(text):
-    return sum(names[f.strip()] for f in text.split('|'))
-text = open(rc).read()
-x, y, w, h = map(int, re.search(r'DIALOG\s+(\d+),\s*(\d+),\s*(\d+),\s*(\d+)', text).groups())
-print('style 0x%08x' % flags(re.search(r'^STYLE\s+(.*)$', text, re.M).group(1)))
-print('at %d %d %d %d' % (muldiv(x, bx, 4), muldiv(y, by, 8), muldiv(w, bx, 4), muldiv(h, by, 8)))
-for m in re.finditer(r'CONTROL\s+"([^"]*)",\s*(\w+),\s*"(\w+)",\s*([^,]+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)', text):
-    label, ident, cls, style = m.group(1), names[m.group(2)], m.group(3), m.group(4)
-    cx, cy, cw, ch = map(int, m.groups()[4:])
-    left, top = muldiv(cx, bx, 4), muldiv(cy, by, 8)
-    enabled = 0 if 'WS_DISABLED' in style else 1
-    print('control %s %d %d %d %d %d %d "%s"' % (cls, ident, enabled, left, top,
-          left + muldiv(cw, bx, 4), top + muldiv(ch, by, 8), label))
 PY
 }
 

@@ -4,18 +4,10 @@
 # xdotool, and a helper inside Wine that reads the dialog's controls,
 # which are not X windows.
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "$0")/lib.sh"
 # Without Wine by choice (see scripts/deps.sh), say so rather than fail.
 if [ "${LARKSPAN_WITH_WINE:-1}" = 0 ]; then echo "wine e2e: skipped, LARKSPAN_WITH_WINE=0"; exit 0; fi
-root=$(cd "$here/.." && pwd)
-exe=${LARKSPAN_EXE:-$root/build-win/larkspan.exe}
-source "$here/lib.sh"
-source "$here/wine_lib.sh"
-trap 'wine_cleanup; e2e_cleanup' EXIT
-[ -f "$exe" ] || { echo "no program at $exe"; exit 1; }
+e2e_open wine display sound
 
 echo "The manifest of each executable"
 wanted_manifest='os {35138b9a-5d96-4fbd-8e2d-a2440225f93a}
@@ -26,25 +18,22 @@ level asInvoker false
 dpiAware true
 dpiAwareness PerMonitorV2, System
 dependency Microsoft.Windows.Common-Controls 6.0.0.0'
-for file in $(realpath -e "$exe" "$root/build-win/larkspan.exe" "$root/build-win32/larkspan.exe" | sort -u); do
+for file in $(realpath -e "$EXE" "$E2E_ROOT/build-win/larkspan.exe" "$E2E_ROOT/build-win32/larkspan.exe" | sort -u); do
     e2e_check "$file: Windows 7 to 11, asInvoker, DPI-aware, Common Controls 6" \
         test "$(wine_manifest "$file")" = "$wanted_manifest"
 done
 
-e2e_display || exit 1
-e2e_sound_server || exit 1
 wine_prefix || exit 1
 wine_helper || exit 1
 
-"$WINE" "$exe" --anything -x "ignored arguments" >"$E2E_DIR/app.log" 2>&1 &
+"$WINE" "$EXE" --anything -x "ignored arguments" >"$E2E_DIR/app.log" 2>&1 &
 app_pid=$!
 list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app.log"; exit 1; }
 cat "$E2E_DIR/controls.txt" | sed 's/^/  /'
 value() { awk -v k="$1" '$1 == k {print $'"${2:-2}"'}' "$E2E_DIR/controls.txt"; }
 style=$(value style) bx=$(value base) by=$(value base 3) ox=$(value origin) oy=$(value origin 3)
 width=$(value client) height=$(value client 3)
-wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
-    >"$E2E_DIR/template.txt"
+python3 "$E2E_LIB/dialog.py" lines "$bx" "$by" >"$E2E_DIR/template.txt"
 wanted_style=$(awk '$1 == "style" {print $2}' "$E2E_DIR/template.txt")
 read -r _ want_x want_y want_w want_h < <(grep '^at ' "$E2E_DIR/template.txt")
 
@@ -53,7 +42,7 @@ e2e_check "plausible base units ($bx x $by)" test "$bx" -ge 5 -a "$bx" -le 10 -a
 e2e_check "style $style has every style of the template ($wanted_style)" \
     test $((style & wanted_style)) -eq $((wanted_style))
 e2e_check "style has WS_CLIPCHILDREN" test $((style & 0x02000000)) -ne 0
-e2e_check "client area is 235 x 160 dialog units (${width}x$height)" \
+e2e_check "client area is the template's size in dialog units (${width}x$height)" \
     test "$width" -eq "$want_w" -a "$height" -eq "$want_h"
 e2e_check "client area at 100, 100 dialog units ($ox, $oy)" test "$ox" -eq "$want_x" -a "$oy" -eq "$want_y"
 e2e_check "the dialog has just the template's controls" \
@@ -131,7 +120,7 @@ list_controls close
 e2e_check "the program exits with 0" exits_with_0
 
 echo "No sound server"
-PULSE_SERVER=unix:/nonexistent/socket "$WINE" "$exe" >"$E2E_DIR/app2.log" 2>&1 &
+PULSE_SERVER=unix:/nonexistent/socket "$WINE" "$EXE" >"$E2E_DIR/app2.log" 2>&1 &
 app_pid=$!
 list_controls >/dev/null
 record
@@ -147,14 +136,13 @@ for dpi in 144 192; do  # Wine reads it as each program starts
     for key in 'HKCU\Control Panel\Desktop' 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
         "$WINE" reg add "$key" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
     done
-    "$WINE" "$exe" >"$E2E_DIR/app$dpi.log" 2>&1 &
+    "$WINE" "$EXE" >"$E2E_DIR/app$dpi.log" 2>&1 &
     app_pid=$!
     list_controls >"$E2E_DIR/controls.txt" || { echo "no window"; cat "$E2E_DIR/app$dpi.log"; exit 1; }
     grep -v '^comctl32 ' "$E2E_DIR/controls.txt" | sed "s/^/  $dpi dpi: /"
     bx=$(value base) by=$(value base 3) width=$(value client) height=$(value client 3) ox=$(value origin)
     oy=$(value origin 3)
-    wine_template "$root/res/record.rc" "$root/port/include/windows.h" "$root/res/resource.h" "$bx" "$by" \
-        >"$E2E_DIR/template.txt"
+    python3 "$E2E_LIB/dialog.py" lines "$bx" "$by" >"$E2E_DIR/template.txt"
     e2e_check "client area and controls where the template puts them in base units $bx x $by" \
         test -z "$(grep '^control ' "$E2E_DIR/template.txt" | grep -vxFf "$E2E_DIR/controls.txt")" -a \
         "$(awk '$1 == "at" {print $4, $5}' "$E2E_DIR/template.txt")" = "$width $height"
@@ -173,5 +161,4 @@ for dpi in 144 192; do  # Wine reads it as each program starts
 done
 
 echo "screenshots in $E2E_DIR"
-[ $E2E_FAILS -eq 0 ] && echo "wine e2e: all passed" || echo "wine e2e: $E2E_FAILS failed"
-exit $((E2E_FAILS > 0))
+e2e_result "wine e2e"

@@ -5,12 +5,10 @@
 # installs only in CI or when asked, and only where the kernel runs 32-bit
 # programs: without it, says so and skips.
 
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "$0")/lib.sh"
 if [ "${LARKSPAN_WITH_WINE:-1}" = 0 ]; then echo "wine e2e (x86): skipped, LARKSPAN_WITH_WINE=0"; exit 0; fi
 # A kernel without 32-bit support cannot run it, installed or not.
-if ! why=$(bash "$here/../scripts/deps.sh" --runs-32bit); then
+if ! why=$(bash "$E2E_ROOT/scripts/deps.sh" --runs-32bit); then
     echo "wine e2e (x86): skipped, $why"
     exit 0
 fi
@@ -19,4 +17,4 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok 
         "architecture, which scripts/deps.sh adds in CI, CI=true, or with LARKSPAN_ADD_I386=1)"
     exit 0
 fi
-LARKSPAN_EXE=${LARKSPAN_EXE_X86:-$here/../build-win32/larkspan.exe} exec bash "$here/wine_test.sh"
+LARKSPAN_EXE=${LARKSPAN_EXE_X86:-$E2E_ROOT/build-win32/larkspan.exe} exec bash "$E2E_LIB/wine_test.sh"

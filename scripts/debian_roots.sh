@@ -140,6 +140,21 @@ try_deb() {  # root deb-inside-root log-folder packages-before
 summary=$out/summary.txt
 : >"$summary"
 say() { echo "$*" | tee -a "$summary"; }
+# Runs scripts/NAME.sh in the root $r: says its exit status, its time and
+# the packages it installed and removed, and the lines of its log that
+# match; a failure or a removed package fails the whole run.
+run_script() {  # name packages-before packages-after log-lines
+  local start status before=$log/packages-$2.txt after=$log/packages-$3.txt
+  echo "scripts/$1.sh (log: $log/$1.log)"
+  start=$(date +%s)
+  in_root "$r" "cd /root/larkspan && scripts/$1.sh" >"$log/$1.log" 2>&1
+  status=$?
+  packages "$r" >"$after"
+  say "scripts/$1.sh: exit $status after $(($(date +%s) - start)) s;" \
+    "installed $(comm -13 "$before" "$after" | wc -l) packages;" "removed: $(removed "$before" "$after" | tr '\n' ' ')"
+  grep -E "$4" "$log/$1.log" | sed 's/^/  /' | tee -a "$summary"
+  [ $status -eq 0 ] && [ -z "$(removed "$before" "$after")" ] || overall=1
+}
 overall=0
 
 for kind in "${kinds[@]}"; do
@@ -198,28 +213,9 @@ SOURCES
   packages "$r" >"$log/packages-0-start.txt"
   say "packages at the start: $(wc -l <"$log/packages-0-start.txt")"
 
-  echo "scripts/run.sh (log: $log/run.log)"
-  start=$(date +%s)
-  in_root "$r" "cd /root/larkspan && scripts/run.sh" >"$log/run.log" 2>&1
-  status=$?
-  packages "$r" >"$log/packages-1-run.txt"
-  say "scripts/run.sh: exit $status after $(($(date +%s) - start)) s;" \
-    "installed $(comm -13 "$log/packages-0-start.txt" "$log/packages-1-run.txt" | wc -l) packages;" \
-    "removed: $(removed "$log/packages-0-start.txt" "$log/packages-1-run.txt" | tr '\n' ' ')"
-  grep -E '^(Screenshot|Recording|Delay|Program exit|The demo)' "$log/run.log" | sed 's/^/  /' | tee -a "$summary"
-  [ $status -eq 0 ] && [ -z "$(removed "$log/packages-0-start.txt" "$log/packages-1-run.txt")" ] || overall=1
-
-  echo "scripts/test.sh (log: $log/test.log)"
-  start=$(date +%s)
-  in_root "$r" "cd /root/larkspan && scripts/test.sh" >"$log/test.log" 2>&1
-  status=$?
-  packages "$r" >"$log/packages-2-test.txt"
-  say "scripts/test.sh: exit $status after $(($(date +%s) - start)) s;" \
-    "installed $(comm -13 "$log/packages-1-run.txt" "$log/packages-2-test.txt" | wc -l) more packages;" \
-    "removed: $(removed "$log/packages-1-run.txt" "$log/packages-2-test.txt" | tr '\n' ' ')"
-  grep -E '^  FAIL|^(ALL TESTS PASSED|SOME TESTS FAILED)|skipp|lintian:|^(Debian package|Windows zip):' "$log/test.log" |
-    sed 's/^/  /' | tee -a "$summary"
-  [ $status -eq 0 ] && [ -z "$(removed "$log/packages-1-run.txt" "$log/packages-2-test.txt")" ] || overall=1
+  run_script run 0-start 1-run '^(Screenshot|Recording|Delay|Program exit|The demo)'
+  run_script test 1-run 2-test \
+    '^  FAIL|^(ALL TESTS PASSED|SOME TESTS FAILED)|skipp|lintian:|^(Debian package|Windows zip):'
 
   deb=$(cd "$r/root/larkspan" && ls dist/larkspan_*.deb 2>/dev/null | head -1)
   if [ -z "$deb" ]; then

@@ -9,10 +9,8 @@
 #   scripts/demo.sh [OUTPUT-FOLDER]      default out/demo
 
 # Everything but the output runs in a private HOME, XDG folders and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/private_root.sh" bash "$0" "$@"
-set -uo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+source "$(dirname "$0")/../e2e/lib.sh"
+cd "$E2E_ROOT"
 out=$(mkdir -p "${1:-out/demo}" && cd "${1:-out/demo}" && pwd) || exit 1
 
 bash scripts/deps.sh build run demo || exit 1
@@ -20,34 +18,24 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/
 cmake --build build -j"$(nproc)" --target larkspan || exit 1
 
 export LARKSPAN_SOUND_SERVER=${LARKSPAN_SOUND_SERVER:-$(bash scripts/deps.sh --demo-server)}
-source e2e/lib.sh
-trap e2e_cleanup EXIT
 echo "Starting a virtual display and a private $LARKSPAN_SOUND_SERVER sound server"
-e2e_display || exit 1
-e2e_sound_server || exit 1
-
-build/larkspan >"$out/larkspan.log" 2>&1 &
-app=$!
-win=$(e2e_window "Larkspan 1.0") || { echo "the window did not appear; see $out/larkspan.log"; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$win")"
-bx=$(((WIDTH * 4 + 117) / 235)) by=$(((HEIGHT * 8 + 80) / 160))
-y=$(muldiv 145 $by 8)
+e2e_open display sound
+app_start "$out/larkspan.log" 2>/dev/null || { echo "the window did not appear; see $out/larkspan.log"; exit 1; }
 
 echo "Pressing Record; a 440 Hz tone plays into the input"
 e2e_record_bus "$E2E_DIR/bus.raw" 5
-xdotool mousemove --window "$win" "$(muldiv 27 $bx 4)" "$y" click 1
+app_record
 e2e_play_tone 0.5 3
 sleep 2.5
 # The window alone: with no window manager on the virtual display it is
 # the dialog's client area.
-import -window "$win" "$out/screenshot.png"
+import -window "$APP_WIN" "$out/screenshot.png"
 sleep 2.5
 echo "Pressing Stop and closing the window"
-xdotool mousemove --window "$win" "$(muldiv 71 $bx 4)" "$y" click 1
+app_stop
 sleep 0.5
-e2e_key "$win" alt+F4
-wait $app
-status=$?
+app_close 30
+status=$APP_STATUS
 sox -q -t raw -r 11025 -b 16 -e signed-integer -c 2 "$E2E_DIR/bus.raw" "$out/heard.wav"
 delay=$(python3 e2e/delay.py "$E2E_DIR/bus.raw")
 

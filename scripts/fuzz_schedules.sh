@@ -6,9 +6,8 @@
 # Prints the seeds run and the failures; a failing seed replays alone with
 #   LARKSPAN_SEED=<n> <build>/tests/larkspan_tests --gtest_filter='Shard/*'
 
-# Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
+# It runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
+source "$(dirname "$0")/../e2e/lib.sh"
 cd "$(dirname "$0")/.."
 
 count=${1:-100000}

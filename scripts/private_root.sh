@@ -4,14 +4,20 @@
 # XDG_STATE_HOME, WINEPREFIX and TMPDIR. Removes the folder afterwards; when
 # the command fails, keeps it and prints where it is.
 #
-#   scripts/private_root.sh COMMAND [ARG...]
+#   scripts/private_root.sh [--session] COMMAND [ARG...]
+#
+# --session: a desktop session of its own too, for the tests that need more
+# than a display: a session bus that dbus-run-session starts and stops, and
+# none of the caller's displays; LARKSPAN_SESSION is the folder.
 #
 # Tests and benchmarks start themselves through it when they are not run
 # from scripts/test.sh (which runs them all in one such folder), so the
 # sound server's cookie, Wine's menu entries and its server directory,
 # Qt's runtime folder and every scratch file land there and nowhere else.
 set -uo pipefail
-[ $# -gt 0 ] || { echo "usage: $0 COMMAND [ARG...]" >&2; exit 2; }
+session=
+[ "${1:-}" = --session ] && session=1 && shift
+[ $# -gt 0 ] || { echo "usage: $0 [--session] COMMAND [ARG...]" >&2; exit 2; }
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/larkspan-private.XXXXXX") || exit 1
 mkdir -p "$root/home" "$root/run" "$root/config" "$root/data" "$root/cache" "$root/state" "$root/tmp"
@@ -21,6 +27,11 @@ export HOME=$root/home XDG_RUNTIME_DIR=$root/run XDG_CONFIG_HOME=$root/config XD
   XDG_CACHE_HOME=$root/cache XDG_STATE_HOME=$root/state WINEPREFIX=$root/wine TMPDIR=$root/tmp
 # Nothing may reach the user's session: its bus, its sound server, its Wine.
 unset DBUS_SESSION_BUS_ADDRESS PULSE_SERVER PULSE_COOKIE PULSE_SINK PULSE_SOURCE WINESERVER
+if [ -n "$session" ]; then
+  export LARKSPAN_SESSION=$root
+  unset DISPLAY WAYLAND_DISPLAY AT_SPI_BUS_ADDRESS
+  set -- dbus-run-session -- "$@"
+fi
 
 "$@"
 status=$?

@@ -9,8 +9,7 @@
 #   compare.sh WINE.txt LINUX.txt compare two saved outputs only
 
 # Run alone, it runs in a private HOME, XDG folders, WINEPREFIX and TMPDIR.
-[ -n "${LARKSPAN_PRIVATE_ROOT:-}" ] || exec bash "$(dirname "$0")/../../scripts/private_root.sh" bash "$0" "$@"
-set -uo pipefail
+source "$(dirname "$0")/../../e2e/lib.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
@@ -133,11 +132,8 @@ linux_probe=${CONFORMANCE_LINUX:-$root/build/wave_conformance}
 for p in "$win_probe" "$linux_probe"; do
     [ -f "$p" ] || { echo "no probe at $p (build it first)"; exit 1; }
 done
-source "$root/e2e/lib.sh"
 source "$root/e2e/wine_lib.sh"
-trap 'wine_cleanup; e2e_cleanup' EXIT
-e2e_display || exit 1
-e2e_sound_server || exit 1
+e2e_open display sound
 wine_prefix || exit 1
 
 status=0

@@ -2,13 +2,13 @@
 """A click train for the rig's source, and the delay of every click in a
 recording of the rig's bus.
 
-  clicks.py make COUNT > clicks.raw
+  click_delays.py make COUNT > clicks.raw
       0.5 s of silence, COUNT clicks one second apart, 1.5 s of silence:
       raw s16le stereo at 11025 Hz, clicks on the left channel only. A click
       is 2 ms at +16384, positive, so Wine's underrun padding (zero bytes in
       8-bit, full scale negative) is never taken for one.
 
-  clicks.py analyze RECORDING.raw NAME [blocks [LEAD_MS]]
+  click_delays.py analyze RECORDING.raw NAME [blocks [LEAD_MS]]
       The recording is raw s16le stereo at 11025 Hz: left is what went in,
       right is what came out. Prints "NAME.figure value unit" lines. An input
       click heard no time between 50 and 950 ms later is a dropped block; one
