@@ -33,9 +33,10 @@ measure() {  # png
     read -r _ _ _ BAND_WIDTH BAND_HEIGHT _ GREEN _ GREEN_BOX <<<"$figures"
     read -r _ _ _ _ _ _ TITLE_GROUPS _ TITLE_TEXT < <(grep '^title ' <<<"$figures")
 }
-# As on Windows: the caption from its start, cut at the right with an
-# ellipsis; the close box, and no minimize or maximize button, which the
-# template does not ask for.
+# weston draws no title bars (it offers no xdg-decoration manager), so the
+# program, having asked it, draws its own. As on Windows: the caption from
+# its start, cut at the right with an ellipsis; the close box, and no
+# minimize or maximize button, which the template does not ask for.
 title_bar() {
     if [ "$TITLE_TEXT" = "?" ]; then
         echo "  skipped: reading the caption needs tesseract (scripts/deps.sh test)"

@@ -1,12 +1,15 @@
-// The dialog's title bar on Wayland, drawn by the program itself.
+// The dialog's title bar on Wayland, drawn by the program itself where the
+// compositor draws none.
 //
-// Wayland compositors such as weston and GNOME's offer no title bars of
-// their own, so Qt draws one. Qt 6.4's ("bradient") centres the caption
-// and cuts a long one on both sides, and shows minimize and maximize
-// buttons whatever the window's flags say; its plugin interface is private
-// to Qt. So on Wayland the window is frameless and this bar stands in for
-// the frame's top, as on Windows: the caption from its start, cut at the
-// right with an ellipsis, and only the buttons the template asks for.
+// Compositors such as KDE's draw windows' title bars on request (they
+// offer xdg-decoration's manager), and there the window has the desktop's
+// own, as every other program does. Others, such as weston and GNOME's,
+// leave it to the program, so Qt draws one. Qt 6.4's ("bradient") centres
+// the caption and cuts a long one on both sides, and shows minimize and
+// maximize buttons whatever the window's flags say; its plugin interface is
+// private to Qt. So there the window is frameless and this bar stands in
+// for the frame's top, as on Windows: the caption from its start, cut at
+// the right with an ellipsis, and only the buttons the template asks for.
 #include "qt/qt_title_bar.h"
 
 #include <QEvent>
@@ -15,17 +18,31 @@
 #include <QPainter>
 #include <QWindow>
 
+#include "qt/wayland_globals.h"
+
 namespace port {
 
 namespace {
 
 constexpr int kResizeBorder = 4;  // pixels at the window's edges that resize it
 
+bool OnWayland(const QString &platform)
+{
+    return platform.startsWith(QLatin1String("wayland"));  // also "wayland-egl" and the like
+}
+
 }  // namespace
 
+bool NeedsOwnTitleBar(const QString &platform, const QStringList &globals)
+{
+    return OnWayland(platform) && !globals.contains(QLatin1String("zxdg_decoration_manager_v1"));
+}
+
+// Asks the compositor only on Wayland, and then once per dialog.
 bool NeedsOwnTitleBar()
 {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    const QString platform = QGuiApplication::platformName();
+    return OnWayland(platform) && NeedsOwnTitleBar(platform, WaylandGlobals());
 }
 
 TitleBar::TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable)

@@ -1,13 +1,20 @@
-// The dialog's title bar on Wayland, drawn by the program itself.
+// The dialog's title bar on Wayland, drawn by the program itself where the
+// compositor draws none.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 namespace port {
 
-// Whether the dialog draws its own title bar: on Wayland, where the
-// compositor may leave it to the program and Qt's own falls short of the
-// template (see qt_title_bar.cpp).
+// Whether the dialog draws its own title bar on Qt's platform `platform`
+// (its plugin's name), where the compositor offers the Wayland globals
+// `globals` (none where it did not answer): on Wayland, unless the
+// compositor draws title bars itself (it offers xdg-decoration's manager).
+// Without it Qt draws one, which falls short of the template (see
+// qt_title_bar.cpp).
+bool NeedsOwnTitleBar(const QString &platform, const QStringList &globals);
+// The same for this program's platform, asking the compositor on Wayland.
 bool NeedsOwnTitleBar();
 
 // Across the top of a frameless top-level window: its caption, and the

@@ -1,6 +1,8 @@
 // The Qt dialog built from the program's own "Record" template, driven
 // through Qt's window-system entry points as a user's input would be.
 #include "qt/qt_window.h"
+#include "qt/qt_title_bar.h"
+#include "qt/wayland_globals.h"
 
 #include <gtest/gtest.h>
 
@@ -531,6 +533,25 @@ TEST_F(QtDialogTest, OnlyWhatChangedIsRepaintedAndNothingIsLost)
     EXPECT_EQ(Rgb(screen, 20, 10), 0x00FF00u);
     EXPECT_EQ(Rgb(screen, 40, 30), 0x00FF00u);
     EXPECT_EQ(Rgb(screen, 60, 50), 0u);
+}
+
+// The program's own title bar only on Wayland, and there only where the
+// compositor draws none: weston's and GNOME's globals, or no answer; KDE's
+// draws one on request.
+TEST(QtTitleBarTest, OwnBarOnlyWhereTheCompositorDrawsNone)
+{
+    const QStringList weston = {"wl_compositor", "wl_subcompositor", "wl_shm", "xdg_wm_base", "wl_seat"};
+    const QStringList kwin = weston + QStringList{"org_kde_kwin_server_decoration_manager",
+                                                  "zxdg_decoration_manager_v1", "wl_output"};
+    EXPECT_TRUE(NeedsOwnTitleBar("wayland", weston));
+    EXPECT_TRUE(NeedsOwnTitleBar("wayland-egl", weston));
+    EXPECT_FALSE(NeedsOwnTitleBar("wayland", kwin));
+    EXPECT_FALSE(NeedsOwnTitleBar("xcb", weston));
+
+    const QByteArray display = qgetenv("WAYLAND_DISPLAY");
+    qputenv("WAYLAND_DISPLAY", "larkspan-no-such-compositor");
+    EXPECT_TRUE(NeedsOwnTitleBar("wayland", WaylandGlobals()));
+    display.isNull() ? qunsetenv("WAYLAND_DISPLAY") : qputenv("WAYLAND_DISPLAY", display);
 }
 
 // A Wake() that is lost would leave WaitForEvents blocked for good: a
