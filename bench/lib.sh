@@ -28,11 +28,15 @@ bench_seconds() {  # long short [--short] [SECONDS]
     echo "${3:-$s}"
 }
 
-# A target of the Linux build in build-bench/; prints the folder.
+# A target of the Linux build in build-bench/, or in the tree that
+# LARKSPAN_BENCH_BUILD names (scripts/test.sh's plain one, built as it is
+# configured); prints the folder.
 bench_build() {  # target
-    local dir=$BENCH_ROOT/build-bench
-    cmake -S "$BENCH_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null &&
-        cmake --build "$dir" --target "$1" -j"$(nproc)" >/dev/null && echo "$dir"
+    local dir=${LARKSPAN_BENCH_BUILD:-$BENCH_ROOT/build-bench}
+    if [ -z "${LARKSPAN_BENCH_BUILD:-}" ]; then
+        cmake -S "$BENCH_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null || return 1
+    fi
+    cmake --build "$dir" --target "$1" -j"$(nproc)" >/dev/null && echo "$dir"
 }
 
 # The Linux program, built into build-bench/ unless LARKSPAN_APP names one.

@@ -68,7 +68,7 @@ step() {  # name command...
   echo
   echo "== $name"
   start=$SECONDS
-  out=$root/build/step.log
+  out=$root/build/step-${name//\//-}.log
   # Through tee by process substitution, so the step runs in this shell
   # and the trees it builds are remembered.
   if "$@" > >(tee "$out") 2>&1; then result=passed; else result=failed status=1; fi
@@ -105,38 +105,66 @@ ctest_in() { (cd "$1" && shift && ctest --output-on-failure --no-tests=error -j"
 unit() { plain && ctest_in build "$@"; }
 asan() {
   tree build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON -DBUILD_TESTING=ON &&
-    ASAN_OPTIONS=detect_leaks=1 ctest_in build-asan
+    ASAN_OPTIONS=detect_leaks=1 ctest_in build-asan "$@"
 }
 # The layer's threads (the sound server's mainloop beside the dialog's)
 # watched for data races. tests/tsan.supp holds the reports from inside Qt,
 # which is not built for ThreadSanitizer, each with its reason.
 tsan() {
   tree build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLARKSPAN_TSAN=ON -DBUILD_TESTING=ON &&
-    TSAN_OPTIONS="suppressions=$root/tests/tsan.supp second_deadlock_stack=1" ctest_in build-tsan
+    TSAN_OPTIONS="suppressions=$root/tests/tsan.supp second_deadlock_stack=1" ctest_in build-tsan "$@"
 }
 
 # An end-to-end script, with the trees it runs.
 e2e() {  # name
-  local script=e2e/$1_test.sh
+  local script=e2e/$1_test.sh vars=()
   [ -f "$script" ] || { echo "no end-to-end test $script" && return 1; }
   case $1 in
   asan) tree build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON -DBUILD_TESTING=ON ;;
   wine*) windows ;;
   conformance) plain && windows ;;
+  # Their own trees, or none (these run beside the builds in a full run).
+  mutation | package | setup) ;;
+  # The benchmarks take the plain tree's and the Windows build's programs.
+  bench_smoke) plain && windows && vars=(LARKSPAN_BENCH_BUILD="$root/build" LARKSPAN_EXE="$root/build-win/larkspan.exe") ;;
   *) plain ;;
   esac >"$root/build/e2e-build.log" 2>&1 || { cat "$root/build/e2e-build.log" && return 1; }
-  bash "$script"
+  env "${vars[@]}" bash "$script"
 }
 all_e2e() { for t in e2e/*_test.sh; do t=${t#e2e/} && echo "${t%_test.sh}"; done; }
 
+# Everything. The steps that measure no time and build in trees of their
+# own run beside the builds; the sound server tests and the end-to-end runs
+# that pass sound come after, alone, since a loaded machine disturbs them.
+everything() {
+  local beside=(mutation package setup) t lane
+  step format formatting
+  step windows windows
+  (for t in "${beside[@]}"; do step "e2e/$t" e2e "$t"; done; exit $status) >"$root/build/beside.log" 2>&1 &
+  lane=$!
+  step unit-simulated unit -LE pulse
+  step asan-ubsan-simulated asan -LE pulse
+  step tsan-simulated tsan -LE pulse
+  wait $lane || status=1
+  echo
+  cat "$root/build/beside.log"
+  step unit-sound-server ctest_in build -L pulse
+  step asan-ubsan-sound-server asan -L pulse
+  step tsan-sound-server tsan -L pulse
+  for t in $(all_e2e); do
+    [[ " ${beside[*]} " == *" $t "* ]] || step "e2e/$t" e2e "$t"
+  done
+}
+
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(format unit asan tsan windows e2e)
+[ ${#parts[@]} -gt 0 ] || parts=(everything)
 for ((i = 0; i < ${#parts[@]}; i++)); do
   case ${parts[i]} in
   quick)
     step format formatting
     step unit-simulated unit -LE pulse
     ;;
+  everything) everything ;;
   format) step format formatting ;;
   unit) step unit unit ;;
   asan) step asan-ubsan asan ;;
