@@ -77,12 +77,21 @@ BOOL StopCommand(HWND hDlg)
 }
 
 // End the program: nothing is delivered to the dialog after EndDialog.
+// The reset hands every block back, so both devices can be closed here;
+// their close notifications are never delivered, so the capture and
+// playback blocks stay held until the program ends. Closing them keeps
+// the program from exiting with a device open: Wine's sound driver runs a
+// thread per open device, and one killed by the exit can crash the
+// process (SIGSEGV) after the dialog has ended. On closed or never-opened
+// devices both calls fail and are ignored.
 BOOL CloseRequest(HWND hDlg)
 {
     loop.closeRequested = 1;
     loop.stopRequested = 1;
     waveInReset(loop.hWaveIn);
     waveOutReset(loop.hWaveOut);
+    waveInClose(loop.hWaveIn);
+    waveOutClose(loop.hWaveOut);
     ReleaseHeaders();
     ReleaseLatestBlock();
     EndDialog(hDlg, 0);

@@ -288,7 +288,7 @@ TEST(CallOrder, StopResetsCaptureFirstAndTheFirstCaptureBlockBackClosesBoth)
     EXPECT_TRUE(checked);
 }
 
-TEST(CallOrder, CloseRequestResetsBothThenReleasesInOrderAndEnds)
+TEST(CallOrder, CloseRequestResetsAndClosesBothThenReleasesInOrderAndEnds)
 {
     ProgramRun run;
     Sequence seq;
@@ -301,7 +301,9 @@ TEST(CallOrder, CloseRequestResetsBothThenReleasesInOrderAndEnds)
     });
     run.window.CloseAt(Ms(1500));
     EXPECT_EQ(run.Run(), 0);
-    EXPECT_EQ(seq.events, (std::vector<std::string>{"waveInReset -", "waveOutReset -"}));
+    // Closed, so no device is left open when the program exits.
+    EXPECT_EQ(seq.events, (std::vector<std::string>{"waveInReset -", "waveOutReset -", "waveInClose -",
+                                                    "waveOutClose -"}));
     std::vector<void *> released = alloc::Releases();
     ASSERT_GE(released.size(), 5u);
     EXPECT_EQ(std::vector<void *>(released.end() - 5, released.end()), held);

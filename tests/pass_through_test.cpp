@@ -197,8 +197,12 @@ TEST(PassThrough, ClosingWhileRunningEndsAtOnce)
     EXPECT_EQ(run.clock.Now(), Ms(1500));
     EXPECT_EQ(run.Count("waveInReset", MMSYSERR_NOERROR), 1);
     EXPECT_EQ(run.Count("waveOutReset", MMSYSERR_NOERROR), 1);
-    // Nothing was delivered after the close: no wave call followed the resets.
-    EXPECT_EQ(run.calls.back().name, "waveOutReset");
+    // The close request closes both devices itself, and nothing was
+    // delivered after it: no handler made a wave call of its own.
+    EXPECT_EQ(run.Count("waveInClose", MMSYSERR_NOERROR), 1);
+    EXPECT_EQ(run.Count("waveOutClose", MMSYSERR_NOERROR), 1);
+    EXPECT_EQ(run.Count("waveInClose") + run.Count("waveOutClose"), 2);
+    EXPECT_EQ(run.calls.back().name, "waveOutClose");
     EXPECT_EQ(loop.captureHeader1, nullptr);
     EXPECT_EQ(loop.latestBlock, nullptr);
     EXPECT_EQ(alloc::Live(sizeof(WAVEHDR)), 0);
