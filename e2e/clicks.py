@@ -25,17 +25,11 @@ looked for; each such move is listed.
 analyze prints the counts and the delay, and exits 1 unless every click
 between the first and the last one heard came out exactly once, every
 output click matches one that went in, and the delay never changed by more
-than two samples. On PipeWire (LARKSPAN_SOUND_SERVER=pipewire, as the rig
-sets it) the graph itself now and then moves a stream by a quantum or two
-of 256 frames at 48 kHz, for parec | pacat as much as for the program: such
-a move is followed at once (the next click is looked for up to two quanta
-off), listed, and let pass, and clicks lost at such splices are counted
-but do not fail; a whole block lost or played twice always does."""
+than two samples, on every server."""
 import array
 import bisect
 import contextlib
 import io
-import os
 import sys
 
 RATE = 11025
@@ -43,7 +37,6 @@ SPACING = 441
 MARKER_EVERY = 32
 HEIGHT = 8192
 BLOCK = 2048
-GRAPH_MOVE = 2 * 256 * RATE // 48000 + 10  # samples: 2 quanta of PipeWire's graph, and a little
 FLOOR = 1500  # quieter than any click that came through, louder than ringing of silence
 REACH = 150   # a click is the loudest sample this far either side
 MATCH = 3     # samples an output click may lie off its input click
@@ -88,14 +81,10 @@ def analyze(path):
     with open(path, 'rb') as f:
         data = f.read()
     frames.frombytes(data[:len(data) // 4 * 4])
-    return verdict(frames, on_pipewire())[0]
+    return verdict(frames)[0]
 
 
-def on_pipewire():
-    return os.environ.get('LARKSPAN_SOUND_SERVER') == 'pipewire'
-
-
-def verdict(frames, graph_moves_pass=False):
+def verdict(frames):
     """(exit status, blocks lost, blocks played twice, other moves, clicks lost)"""
     went_in, came_out = find(frames[0::2]), find(frames[1::2])
     print('recording %.1f s; clicks in %d, out %d' % (len(frames) / 2 / RATE, len(went_in), len(came_out)))
@@ -125,16 +114,9 @@ def verdict(frames, graph_moves_pass=False):
                 k = match(at, delay + blocks * BLOCK)
                 if k is not None:
                     break
-            shift = blocks * BLOCK
-            if k is None and graph_moves_pass:
-                # The nearest input click, if one lies within a graph move
-                # (they are 441 samples apart, so at most one does).
-                j = bisect.bisect_left(positions, at - delay - GRAPH_MOVE)
-                if j < len(positions) and abs(positions[j] - (at - delay)) <= GRAPH_MOVE:
-                    k, shift = j, at - positions[j] - delay
             if k is not None:
-                if shift:
-                    moves.append((at / RATE, shift))
+                if blocks:
+                    moves.append((at / RATE, blocks * BLOCK))
                 delay = at - positions[k]
                 hear(k, at, marker)
                 continue
@@ -185,17 +167,8 @@ def verdict(frames, graph_moves_pass=False):
     print('blocks lost %d, played twice %d; other moves %d' % (blocks_lost, blocks_twice, len(other)))
     print('unmatched %d, markers out of place %d' % (unmatched, wrong_marker))
     print('lost %d, heard twice %d' % (lost, twice))
-    graph = [m for _, m in other if graph_moves_pass and m is not None and abs(m) <= GRAPH_MOVE]
-    steady = delays and max(delays) - min(delays) <= 2 + sum(abs(m) for m in graph)
-    if graph_moves_pass:
-        # Where the graph moves the stream it splices two stretches of sound,
-        # and clicks at the splices may not come through whole: on PipeWire
-        # the verdict is on whole blocks, markers and the delay alone.
-        ok = delays and blocks_lost == 0 and blocks_twice == 0 and wrong_marker == 0 and \
-            len(graph) == len(other) and steady
-    else:
-        ok = delays and unmatched == 0 and wrong_marker == 0 and lost == 0 and twice == 0 and \
-            not other and max(delays) - min(delays) <= 2
+    ok = delays and unmatched == 0 and wrong_marker == 0 and lost == 0 and twice == 0 and \
+        not other and max(delays) - min(delays) <= 2
     median = s[len(s) // 2] * 1000 / RATE if delays else None
     verdict.figures = {
         'delay_median': '%.1f' % median if delays else 'none',
@@ -234,16 +207,11 @@ def selftest():
         ('a block played twice', lambda t: t - delay - (BLOCK if t >= at else 0), (1, 0, 1, 0, None)),
         ('5 ms dropped by the server', lambda t: t - delay + (55 if t >= at else 0), (1, 0, 0, 1, None)),
         ('a 30 ms gap', lambda t: -10**6 if at <= t < at + 330 else t - delay, (1, 0, 0, 0, 1)),
-        ('PipeWire: 5 ms moved by the graph', lambda t: t - delay + (59 if t >= at else 0), (0, 0, 0, 1, 0), True),
-        ('PipeWire: 50 ms moved', lambda t: t - delay + (551 if t >= at else 0), (1, 0, 0, 1, None), True),
-        ('PipeWire: a block lost', lambda t: t - delay + (BLOCK if t >= at else 0), (1, 1, 0, 0, None), True),
-        ('PipeWire: two moves between markers', lambda t: t - delay + (59 if at <= t < at + 3300 else 0),
-         (0, 0, 0, 2, 0), True),
     ]
     failed = 0
-    for name, source_of, want, *pipewire in cases:
+    for name, source_of, want in cases:
         print('-- %s' % name)
-        got = verdict(recording(source_of), bool(pipewire))
+        got = verdict(recording(source_of))
         if any(w is not None and w != g for w, g in zip(want, got)):
             print('SELFTEST FAILED: %s: got %s, want %s' % (name, got, want))
             failed += 1
@@ -264,7 +232,7 @@ def main():
         frames.frombytes(data[:len(data) // 4 * 4])
         with contextlib.redirect_stdout(io.StringIO()):
             verdict.figures = {}
-            verdict(frames, on_pipewire())
+            verdict(frames)
         for name, value in verdict.figures.items():
             print(name, value)
         return 0
