@@ -16,8 +16,10 @@ void PlayClock::Reset()
     run_ = Run();
 }
 
-void PlayClock::Wrote(uint64_t frames)
+void PlayClock::Wrote(uint64_t frames, int64_t atUs)
 {
+    if (run_.written == 0)
+        run_.firstWriteAt = atUs;
     run_.written += frames;
 }
 
@@ -51,6 +53,11 @@ uint64_t PlayClock::ProgramFrames(int64_t nowUs)
         const int64_t onUs = std::max<int64_t>(until - run_.reportAt, 0) - run_.sinkLatencyUs;
         frames = (int64_t)run_.taken + onUs * (int64_t)rate_ / 1000000;
     }
+    // PipeWire at its 1024-frame quantum reports a new stream as taken a
+    // quantum before its sink latency counts it: up to 12 ms ahead of the
+    // sample clock, which nothing can play faster than.
+    const int64_t sinceFirst = (nowUs - run_.firstWriteAt) * (int64_t)rate_ / 1000000;
+    frames = std::min(frames, sinceFirst);
     uint64_t position = frames > 0 ? (uint64_t)frames : 0;
     position = std::min(position, run_.written);
     run_.answered = std::max(run_.answered, position);

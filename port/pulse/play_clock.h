@@ -18,8 +18,8 @@ public:
 
     // A new run: nothing written, nothing played, earlier reports forgotten.
     void Reset();
-    // `frames` more went to the server, the lead included.
-    void Wrote(uint64_t frames);
+    // `frames` more went to the server at `atUs`, the lead included.
+    void Wrote(uint64_t frames, int64_t atUs);
     // The server answered or asked for data at `atUs`.
     void Heard(int64_t atUs);
     // A timing report, current at `atUs`: the server had taken
@@ -29,7 +29,8 @@ public:
     void Report(int64_t atUs, uint64_t takenFrames, int64_t sinkLatencyUs, bool playing);
 
     // Frames of the program's data (the lead not counted) put out by
-    // `nowUs`: never more than was written, never fewer than before.
+    // `nowUs`: never more than was written, nor than the rate allows since
+    // the first frame was, never fewer than before.
     uint64_t ProgramFrames(int64_t nowUs);
 
 private:
@@ -40,6 +41,7 @@ private:
     // What a run has learnt; stream frames count the lead.
     struct Run {
         uint64_t written = 0;
+        int64_t firstWriteAt = 0;
         uint64_t answered = 0;
         bool reported = false;
         int64_t reportAt = 0;

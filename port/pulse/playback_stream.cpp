@@ -242,7 +242,7 @@ bool PlaybackStream::Write(const int16_t *samples, size_t frames)
         Fail();
         return false;
     }
-    clock_.Wrote(frames);
+    clock_.Wrote(frames, Now());
     writtenFrames_ += frames;
     return true;
 }

@@ -35,7 +35,7 @@ struct Server {
     void Write(uint64_t frames)
     {
         written += frames;
-        clock.Wrote(frames);
+        clock.Wrote(frames, start);
     }
     void Report(int64_t at, bool playing = true) { clock.Report(at, Taken(at), sinkLatency, playing); }
 };
@@ -151,6 +151,17 @@ TEST(PlayClock, FollowsAServerThatTakesOnlyPartOfTheQueue)
         EXPECT_GE((int64_t)out, truth - slack) << "at " << at / kMs << " ms";
     }
     EXPECT_EQ(clock.ProgramFrames(1500 * kMs), queued);
+}
+
+// PipeWire at its 1024-frame quantum: at first a report counts a quantum
+// as taken that its sink latency leaves out.
+TEST(PlayClock, NeverRunsAheadOfTheSampleClock)
+{
+    PlayClock clock(kRate, 0, kCoast);
+    Server server{clock, 0, 0};
+    server.Write(kRate);
+    clock.Report(50 * kMs, Frames(50 * kMs + 21 * kMs), 0, true);
+    EXPECT_LE(clock.ProgramFrames(50 * kMs), (uint64_t)Frames(50 * kMs));
 }
 
 TEST(PlayClock, ResetStartsANewRunFromNothing)
