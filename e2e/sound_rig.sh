@@ -79,26 +79,26 @@ PA
 # PipeWire, its session manager and its PulseAudio service on a session
 # bus of their own, as a desktop session runs them.
 #
-# PipeWire's PulseAudio service serves its streams from its main thread,
-# which a desktop runs at nice -11 and no more (only its data thread is
-# real-time). With others' builds on both cores it then missed cycles of the
-# 5.3 ms quantum (256 frames at 48 kHz) that the rig's 5 ms recorders ask
-# for, and each miss moved the output a quantum against the input: 60 s
-# click trains at load 3 to 9 moved 17 to 31 times for the program and 4 to
-# 75 times for parec | pacat, and the moves fell on the misses the service
-# logs. Run real-time (SCHED_FIFO at the lowest priority, below PipeWire's
-# own threads) where the machine allows it, it kept every click in place at
-# load 8 to 9. The graph stays at 48 kHz, as a desktop's, with its quantum
-# pinned, so that clients coming and going do not change it.
+# The graph runs at 48 kHz, as a desktop's, at the desktop's quantum of
+# 1024 frames (21 ms), pinned. Left alone, the rig's 5 ms recorders drive it
+# to 256 frames (5.3 ms), a cycle this 2-core machine under others' builds
+# missed again and again (PipeWire's PulseAudio service logs each miss), and
+# each miss moved the output a quantum against the input: 60 s click trains
+# at load 3 to 9 moved 17 to 31 times for the program and 4 to 75 times for
+# parec | pacat. At 1024 frames the program's output moved 0 to 1 times a
+# minute; the rest went once PipeWire's PulseAudio service also ran
+# real-time (its main thread, which serves the streams, otherwise has nice
+# -11 and no more): SCHED_FIFO at the lowest priority, below PipeWire's own
+# threads, where the machine allows it.
 start_pipewire() {
     mkdir -p "$dir/state" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d"
     export XDG_STATE_HOME="$dir/state"
     cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rig.conf" <<'CONF'
 context.properties = {
     default.clock.rate = 48000
-    default.clock.quantum = 256
-    default.clock.min-quantum = 256
-    default.clock.max-quantum = 256
+    default.clock.quantum = 1024
+    default.clock.min-quantum = 1024
+    default.clock.max-quantum = 1024
 }
 CONF
     local rt=""
