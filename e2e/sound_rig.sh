@@ -80,16 +80,17 @@ PA
 # bus of their own, as a desktop session runs them.
 #
 # The graph runs at 48 kHz, as a desktop's, at the desktop's quantum of
-# 1024 frames (21 ms), pinned. Left alone, the rig's 5 ms recorders drive it
-# to 256 frames (5.3 ms), a cycle this 2-core machine under others' builds
-# missed again and again (PipeWire's PulseAudio service logs each miss), and
-# each miss moved the output a quantum against the input: 60 s click trains
-# at load 3 to 9 moved 17 to 31 times for the program and 4 to 75 times for
-# parec | pacat. At 1024 frames the program's output moved 0 to 1 times a
-# minute; the rest went once PipeWire's PulseAudio service also ran
-# real-time (its main thread, which serves the streams, otherwise has nice
-# -11 and no more): SCHED_FIFO at the lowest priority, below PipeWire's own
-# threads, where the machine allows it.
+# 1024 frames (21 ms), pinned, and PipeWire's PulseAudio service runs
+# real-time (SCHED_FIFO at the lowest priority, below PipeWire's own
+# threads) where the machine allows it; a desktop gives the main thread,
+# which serves the streams, only nice -11. Left alone, the rig's 5 ms
+# recorders drive the graph to 256 frames (5.3 ms), whose cycles the service
+# missed again and again on this 2-core machine under others' builds (it
+# logs each miss), and each miss moved the output a quantum against the
+# input: in 60 s click trains, 8 to 45 moves for the program and 0 to 75 for
+# parec | pacat (load 1.5 to 9). Pinned at 1024 frames the program moved 0
+# or 1 times; with the service real-time as well, 0 in 5 runs (load 0.6 to
+# 9.5), though parec | pacat met one missed cycle in 4 runs (load 6).
 start_pipewire() {
     mkdir -p "$dir/state" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d"
     export XDG_STATE_HOME="$dir/state"
