@@ -117,8 +117,9 @@ for _ in $(seq 100); do
 done
 wireplumber >"$RIG_DIR/wireplumber.log" 2>&1 &
 echo $! >"$RIG_DIR/wireplumber.pid"
-$RIG_RT pipewire-pulse >"$RIG_DIR/pipewire-pulse.log" 2>&1 &
-echo $! >"$RIG_DIR/pipewire-pulse.pid"
+# Its pid is written before it can answer: real-time, it may answer
+# before this shell runs again.
+bash -c 'echo $$ >"$RIG_DIR/pipewire-pulse.pid"; exec $RIG_RT pipewire-pulse' >"$RIG_DIR/pipewire-pulse.log" 2>&1 &
 wait
 STACK
     RIG_RT=$rt RIG_DIR=$dir setsid dbus-run-session -- bash "$dir/stack.sh" </dev/null >"$dir/session.log" 2>&1 &
