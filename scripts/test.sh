@@ -52,7 +52,8 @@ if [ -z "${LARKSPAN_PRIVATE_ROOT:-}" ]; then
     printf '%-32s %-8s %6s%s\n' "$name" "$result" "$seconds" "${why:+  ($why)}"
     total=$((total + seconds))
   done <"$steps_file"
-  printf '%-32s %-8s %6s\n' total "" "$total"
+  printf '%-32s %-8s %6s\n' "sum (some run side by side)" "" "$total"
+  printf '%-32s %-8s %6s\n' "wall clock, with set-up" "" "$SECONDS"
   echo
   if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
   exit $status
