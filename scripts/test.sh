@@ -134,26 +134,38 @@ e2e() {  # name
 }
 all_e2e() { for t in e2e/*_test.sh; do t=${t#e2e/} && echo "${t%_test.sh}"; done; }
 
-# Everything. The steps that measure no time and build in trees of their
-# own run beside the builds; the sound server tests and the end-to-end runs
-# that pass sound come after, alone, since a loaded machine disturbs them.
+# Runs end-to-end steps one after another in the background, their output
+# kept in a log for later.
+lane() {  # log name...
+  local log=$1
+  shift
+  (for t in "$@"; do step "e2e/$t" e2e "$t"; done; exit $status) >"$log" 2>&1 &
+}
+
+# Everything. The steps that measure no time run beside the builds: those
+# with trees of their own from the start, those that take the plain and
+# Windows programs once these are built (the benchmarks' smoke test judges
+# no figure). The sound server tests and the end-to-end runs that pass
+# sound come after, alone, since a loaded machine disturbs them.
 everything() {
-  local beside=(mutation package setup) t lane
+  local first=(mutation package setup) second=(bench_smoke conformance scaling accessibility) lanes=() t
   step format formatting
   step windows windows
-  (for t in "${beside[@]}"; do step "e2e/$t" e2e "$t"; done; exit $status) >"$root/build/beside.log" 2>&1 &
-  lane=$!
+  lane "$root/build/beside-1.log" "${first[@]}"
+  lanes+=($!)
   step unit-simulated unit -LE pulse
+  lane "$root/build/beside-2.log" "${second[@]}"
+  lanes+=($!)
   step asan-ubsan-simulated asan -LE pulse
   step tsan-simulated tsan -LE pulse
-  wait $lane || status=1
+  for t in "${lanes[@]}"; do wait "$t" || status=1; done
   echo
-  cat "$root/build/beside.log"
+  cat "$root/build/beside-1.log" "$root/build/beside-2.log"
   step unit-sound-server ctest_in build -L pulse
   step asan-ubsan-sound-server asan -L pulse
   step tsan-sound-server tsan -L pulse
   for t in $(all_e2e); do
-    [[ " ${beside[*]} " == *" $t "* ]] || step "e2e/$t" e2e "$t"
+    [[ " ${first[*]} ${second[*]} " == *" $t "* ]] || step "e2e/$t" e2e "$t"
   done
 }
 
