@@ -148,7 +148,7 @@ lane() {  # log name...
 # no figure). The sound server tests and the end-to-end runs that pass
 # sound come after, alone, since a loaded machine disturbs them.
 everything() {
-  local first=(mutation package setup) second=(bench_smoke conformance scaling accessibility) lanes=() t
+  local first=(mutation setup) second=(bench_smoke conformance scaling accessibility package) lanes=() t
   step format formatting
   step windows windows
   lane "$root/build/beside-1.log" "${first[@]}"
