@@ -124,7 +124,7 @@ e2e() {  # name
   asan) tree build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON -DBUILD_TESTING=ON ;;
   wine*) windows ;;
   conformance) plain && windows ;;
-  # Their own trees, or none (these run beside the builds in a full run).
+  # Trees of their own, or none: in a full run they run beside the builds.
   mutation | package | setup) ;;
   # The benchmarks take the plain tree's and the Windows build's programs.
   bench_smoke) plain && windows && vars=(LARKSPAN_BENCH_BUILD="$root/build" LARKSPAN_EXE="$root/build-win/larkspan.exe") ;;
@@ -142,10 +142,11 @@ lane() {  # log name...
   (for t in "$@"; do step "e2e/$t" e2e "$t"; done; exit $status) >"$log" 2>&1 &
 }
 
-# Everything. The steps that measure no time run beside the builds: those
-# with trees of their own from the start, those that take the plain and
-# Windows programs once these are built (the benchmarks' smoke test judges
-# no figure). The sound server tests and the end-to-end runs that pass
+# Everything. The steps that measure no time run beside the builds in two
+# lanes: the mutation test (a tree of its own) from the start; once the
+# plain and Windows programs are built, the tests that take them (the
+# benchmarks' smoke test judges no figure) and the package test, which
+# balances the two lanes. The sound server tests and the end-to-end runs that pass
 # sound come after, alone, since a loaded machine disturbs them.
 everything() {
   local first=(mutation setup) second=(bench_smoke conformance scaling accessibility package) lanes=() t
