@@ -419,7 +419,8 @@ TEST_F(PulseRigTest, DestroyingRunningStreamsEndsCallbacks)
     ASSERT_EQ(backend_.OpenPlayback(Format(1, 8), &source, &out), (MMRESULT)MMSYSERR_NOERROR);
     in->Start();
     out->Start();
-    EXPECT_TRUE(WaitFor([&] { return sink.Bytes() > 0 && source.PlayedBytes() > 0; }, 2s));
+    EXPECT_TRUE(WaitFor([&] { return sink.Bytes() > 0 && source.PlayedBytes() > 0; }, 2s))
+        << "captured " << sink.Bytes() << " bytes, played " << source.PlayedBytes();
     in.reset();
     out.reset();
     {

@@ -79,6 +79,12 @@ protected:
     {
         if (dir_.empty())
             return;
+        // A failed test keeps the server's logs for a look.
+        if (HasFailure()) {
+            Shell(std::string(PULSE_RIG_SCRIPT) + " stop " + dir_ + "/rig keep");
+            printf("sound server's files kept in %s/rig\n", dir_.c_str());
+            return;
+        }
         StopServer();
         Shell("rm -rf " + dir_);
     }
