@@ -121,7 +121,7 @@ bench_tree() {  # pid
 bench_in_prefix() {  # pid...
     local p
     for p in "$@"; do
-        { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"
+        grep -qx "WINEPREFIX=$WINEPREFIX" < <(tr '\0' '\n' 2>/dev/null <"/proc/$p/environ") && echo "$p"
     done
     return 0
 }

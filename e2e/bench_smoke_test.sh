@@ -19,7 +19,7 @@ check() {  # script expected-figure...
     bad=$(printf '%s\n' "$out" | grep -v '^# ' | grep -Ev '^[a-z0-9_.]+ -?[0-9]+(\.[0-9]+)? [A-Za-z0-9/%]+$')
     local missing=()
     for name in "$@"; do
-        printf '%s\n' "$out" | grep -Eq "^$name -?[0-9]+(\.[0-9]+)? [A-Za-z0-9/%]+$" || missing+=("$name")
+        grep -Eq "^$name -?[0-9]+(\.[0-9]+)? [A-Za-z0-9/%]+$" <<<"$out" || missing+=("$name")
     done
     if [ $status -eq 0 ] && [ -z "$bad" ] && [ ${#missing[@]} -eq 0 ]; then
         echo "  ok    $script: $(printf '%s\n' "$out" | grep -vc '^# ') figures"
@@ -27,7 +27,7 @@ check() {  # script expected-figure...
         echo "  FAIL  $script (exit $status)"
         [ -n "$bad" ] && printf '        not a figure: %s\n' "$bad"
         [ ${#missing[@]} -gt 0 ] && echo "        missing: ${missing[*]}"
-        printf '%s\n' "$out" | tail -20 | sed 's/^/        | /'
+        printf '%s\n' "$out" | sed 's/^/        | /'
         fails=$((fails + 1))
     fi
 }
@@ -40,14 +40,14 @@ check_text() {  # script-and-args expected-text...
     out=$(bash $bench/$script 2>&1)
     local status=$?
     for text in "$@"; do
-        printf '%s\n' "$out" | grep -q "$text" || missing+=("$text")
+        grep -q "$text" <<<"$out" || missing+=("$text")
     done
     if [ $status -eq 0 ] && [ ${#missing[@]} -eq 0 ]; then
         echo "  ok    $script"
     else
         echo "  FAIL  $script (exit $status)"
         [ ${#missing[@]} -gt 0 ] && echo "        missing: ${missing[*]}"
-        printf '%s\n' "$out" | tail -20 | sed 's/^/        | /'
+        printf '%s\n' "$out" | sed 's/^/        | /'
         fails=$((fails + 1))
     fi
 }

@@ -188,7 +188,7 @@ start)
     # fragment, 2 s under load.
     keeper=$(cat "$dir/keeper.pid")
     for _ in $(seq 100); do
-        pactl list source-outputs 2>/dev/null | grep -q "application.process.id = \"$keeper\"" && break
+        grep -q "application.process.id = \"$keeper\"" < <(pactl list source-outputs 2>/dev/null) && break
         sleep 0.02
     done
     pactl suspend-sink bus 0 2>/dev/null || true
