@@ -70,7 +70,24 @@ bench_wait_streams() {
         [ "$i" = 40 ] && app_record
         sleep 0.1
     done
+    bench_say_why
     return 1
+}
+
+# What the machine showed when the program did not start recording: the
+# streams on the server, the windows on the display, the program's log.
+bench_say_why() {
+    note "window $APP_WIN ${WIDTH}x$HEIGHT, Record clicked at $RECORD_X,$RECORD_Y; process $APP_PID" \
+        "$(kill -0 "$APP_PID" 2>/dev/null && echo runs || echo "has ended")"
+    note "streams (device, client, driver, format):" \
+        "$({ pactl list short source-outputs; pactl list short sink-inputs; } | cut -f2- | tr '\t' ' ' | paste -sd ';')"
+    note "default source $(pactl get-default-source), sink $(pactl get-default-sink)"
+    local w
+    for w in $(xdotool search --name . 2>/dev/null); do
+        note "X window $w \"$(xdotool getwindowname "$w" 2>/dev/null)\"" \
+            "$(xwininfo -id "$w" 2>/dev/null | awk '/Map State|geometry/ {printf "%s ", $NF}')"
+    done
+    tail -20 "$E2E_DIR"/*.log 2>/dev/null | sed 's/^/# | /'
 }
 
 # Starts the program, as app_start; Wine's X window is the client area
