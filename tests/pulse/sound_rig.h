@@ -81,7 +81,7 @@ protected:
             return;
         // A failed test keeps the server's logs for a look.
         if (HasFailure()) {
-            Shell(std::string(PULSE_RIG_SCRIPT) + " stop " + dir_ + "/rig keep");
+            StopServer(" keep");
             printf("sound server's files kept in %s/rig\n", dir_.c_str());
             return;
         }
@@ -102,7 +102,11 @@ protected:
         setenv("PULSE_SERVER", value("PULSE_SERVER").c_str(), 1);
         pid_ = std::stoi(value("PULSE_RIG_PID"));
     }
-    void StopServer() { Shell(std::string(PULSE_RIG_SCRIPT) + " stop " + dir_ + "/rig"); }
+    // " keep" leaves the server's files in place.
+    void StopServer(const char *keep = "")
+    {
+        Shell(std::string(PULSE_RIG_SCRIPT) + " stop " + dir_ + "/rig" + keep);
+    }
     std::string File(const char *name) const { return dir_ + "/" + name; }
 
     std::string dir_;
