@@ -180,13 +180,13 @@ start)
     # A null sink delivers in chunks sized by its lowest-latency client: a
     # recorder that is always there keeps capture from arriving in clumps.
     setsid parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 </dev/null >/dev/null 2>&1 &
-    echo $! >"$dir/keeper.pid"
+    keeper=$!
+    echo "$keeper" >"$dir/keeper.pid"
     # Resumed once the keeper's own stream is attached (mic's remapping has
     # one on bus.monitor from the start), bus starts at its pace. Resumed
     # before, PulseAudio's null sink renders its first block at its longest
     # latency, 2 s, and capture opened then waited 1.3 s for its first
     # fragment, 2 s under load.
-    keeper=$(cat "$dir/keeper.pid")
     for _ in $(seq 100); do
         grep -q "application.process.id = \"$keeper\"" < <(pactl list source-outputs 2>/dev/null) && break
         sleep 0.02
