@@ -2,28 +2,47 @@
 # The set-up scripts. scripts/deps.sh against a fake apt-get, dpkg and
 # dpkg-query: what each group installs, that apt-get never may remove a
 # package, what a refusal says, that the PulseAudio daemon is never asked
-# for beside PipeWire's PulseAudio service, and that only CI adds the i386
-# architecture, and only where the kernel runs 32-bit programs.
+# for beside PipeWire's PulseAudio service, that only CI adds the i386
+# architecture, and only where the kernel runs 32-bit programs, that 32-bit
+# Wine is given up with a line when apt cannot install it, and that package
+# lists that fail to update are tried again and judged by the install.
 # scripts/leftovers.sh against planted files: ours are found, a desktop's
 # own are not, and in CI everything is.
 
 source "$(dirname "$0")/lib.sh"
-deps=$E2E_ROOT/scripts/deps.sh
+# A copy, so that what it notes for later lands in a build folder of its own.
+mkdir -p "$E2E_DIR/repo/scripts"
+cp "$E2E_ROOT/scripts/deps.sh" "$E2E_DIR/repo/scripts/"
+deps=$E2E_DIR/repo/scripts/deps.sh
 
 # The fakes log their arguments to $FAKE_LOG. Installed packages are in
-# $FAKE_INSTALLED; `apt-get install -s P` lists $FAKE_REMOVES (P:removed ...)
-# as removals; a real install fails when FAKE_REFUSE is set.
+# $FAKE_INSTALLED and $FAKE_STATE/installed, added architectures in
+# $FAKE_STATE/archs. `apt-get install -s P` lists $FAKE_REMOVES (P:removed
+# ...) as removals; a real install fails when FAKE_REFUSE is set, and for
+# i386 packages when FAKE_REFUSE_I386 is. `apt-get update` fails for the
+# i386 lists (FAKE_UPDATE=i386), the first time (once) or always (always:
+# then no package can be found).
 fakes=$E2E_DIR/bin
-mkdir -p "$fakes"
+export FAKE_STATE=$E2E_DIR/state
+mkdir -p "$fakes" "$FAKE_STATE"
 cat >"$fakes/dpkg-query" <<'FAKE'
 #!/bin/bash
-for p in $FAKE_INSTALLED; do [ "$p" = "${@: -1}" ] && { echo "install ok installed"; exit 0; }; done
+all=$(printf '%s\n' $FAKE_INSTALLED; cat "$FAKE_STATE/installed" 2>/dev/null)
+if [[ "${@: -1}" == -* ]]; then  # every package: "ARCH STATUS"
+    for p in $all; do [[ $p == *:i386 ]] && echo "i386 install ok installed" || echo "amd64 install ok installed"; done
+    exit 0
+fi
+for p in $all; do [ "$p" = "${@: -1}" ] && { echo "install ok installed"; exit 0; }; done
 exit 1
 FAKE
 cat >"$fakes/dpkg" <<'FAKE'
 #!/bin/bash
 echo "dpkg $*" >>"$FAKE_LOG"
-[ "$1" = --print-foreign-architectures ] && echo "${FAKE_ARCHS:-}"
+case $1 in
+--print-foreign-architectures) echo "${FAKE_ARCHS:-}"; cat "$FAKE_STATE/archs" 2>/dev/null ;;
+--add-architecture) echo "$2" >>"$FAKE_STATE/archs" ;;
+--remove-architecture) sed -i "/^$2\$/d" "$FAKE_STATE/archs" ;;
+esac
 exit 0
 FAKE
 cat >"$fakes/apt-get" <<'FAKE'
@@ -33,12 +52,24 @@ if [[ " $* " == *" -s "* ]]; then
     for pair in ${FAKE_REMOVES:-}; do [ "${pair%%:*}" = "${@: -1}" ] && echo "Remv ${pair#*:} [1.0]"; done
     exit 0
 fi
-if [ "$1" = install ] && [ -n "${FAKE_REFUSE:-}" ]; then
-    echo "E: Packages need to be removed but remove is disabled." >&2
-    exit 100
+if [ "$1" = update ]; then
+    n=$(($(cat "$FAKE_STATE/updates" 2>/dev/null) + 1)); echo $n >"$FAKE_STATE/updates"
+    case ${FAKE_UPDATE:-}:$n in
+    i386:*) grep -qsx i386 "$FAKE_STATE/archs" && list="bookworm-security/main i386" ;;
+    once:1 | always:*) list="bookworm/main amd64" ;;
+    esac
+    [ -z "${list:-}" ] || { printf 'Err:6 http://mirror.invalid %s Packages\n  File has unexpected size (3 != 4). Mirror sync in progress?\n' "$list" && exit 100; }
+elif [ "$1" = install ]; then
+    error=
+    [ -n "${FAKE_REFUSE:-}" ] && error="Packages need to be removed but remove is disabled."
+    [ "${FAKE_UPDATE:-}" = always ] && error="Unable to locate package ${*: -1}"
+    [ -n "${FAKE_REFUSE_I386:-}" ] && [[ " $* " == *":i386 "* ]] && error="Error, pkgProblemResolver::Resolve generated breaks"
+    [ -z "$error" ] || { echo "E: $error" >&2 && exit 100; }
+    printf '%s\n' "$@" | grep -v '^-\|::' | tail -n +2 >>"$FAKE_STATE/installed"
 fi
 exit 0
 FAKE
+printf '#!/bin/sh\necho "sleep $*" >>"$FAKE_LOG"\n' >"$fakes/sleep"
 chmod +x "$fakes"/*
 export FAKE_LOG=$E2E_DIR/log
 
@@ -46,9 +77,10 @@ run() {  # installed-packages deps-args...; sets OUT, STATUS and INSTALLS (the p
     export FAKE_INSTALLED=$1
     shift
     : >"$FAKE_LOG"
+    rm -f "$FAKE_STATE"/*
     OUT=$(PATH="$fakes:$PATH" bash "$deps" "$@" 2>&1)
     STATUS=$?
-    INSTALLS=" $(grep '^apt-get install' "$FAKE_LOG" | grep -v ' -s ' | tr ' ' '\n' | grep -v '^-' | grep -v '^apt-get$\|^install$\|^Dpkg' | tr '\n' ' ')"
+    INSTALLS=" $(grep '^apt-get install' "$FAKE_LOG" | grep -v ' -s ' | tr ' ' '\n' | grep -v '^-' | grep -v '^apt-get$\|^install$\|::' | tr '\n' ' ')"
 }
 has() {  # package...: apt-get install got every one of them
     local p
@@ -122,6 +154,37 @@ LARKSPAN_LOADER32=$fakes/ld32-fails FAKE_ARCHS=i386 run "wine32:i386" wine32 win
 e2e_check "wine32 installed but unable to run: --runs-32bit says why" \
     grep -q "Exec format error" <<<"$(LARKSPAN_LOADER32=$fakes/ld32-fails bash "$deps" --runs-32bit)"
 e2e_check "and the 64-bit Wine group still installs" has wine64
+CI=true run "" wine wine32
+last_install=$(grep '^apt-get install' "$FAKE_LOG" | grep -v ' -s ' | tail -n 1)
+alone_last() { [[ $last_install == *" wine32:i386 "* && $last_install != *" wine64 "* ]]; }
+e2e_check "32-bit Wine installs last, on its own" alone_last
+# What a failed 32-bit install leaves: a line, repeated by --wine32-status
+# (and so by the 32-bit Wine test), no i386 package and no architecture.
+given_up() {  # reason
+    test "$STATUS" -eq 0 && has wine64 && ! grep -q ':i386' "$FAKE_STATE/installed" &&
+        grep -q "skipping 32-bit Wine: $1" <<<"$OUT" &&
+        grep -q "^$1" <<<"$(PATH="$fakes:$PATH" bash "$deps" --wine32-status)" &&
+        grep -q -- '--remove-architecture i386' "$FAKE_LOG" && ! grep -qx i386 "$FAKE_STATE/archs"
+}
+FAKE_UPDATE=i386 FAKE_REFUSE_I386=1 CI=true run "" wine wine32
+e2e_check "the i386 lists fail: the rest installs, 32-bit Wine is given up and i386 removed" \
+    given_up "the i386 package lists did not download (.*main i386 Packages File has unexpected size"
+FAKE_REFUSE_I386=1 CI=true run "" wine wine32
+e2e_check "apt's resolver refuses wine32:i386: the same" \
+    given_up "apt cannot install wine32:i386 beside this machine's packages (E: Error, pkgProblemResolver::Resolve generated breaks)"
+FAKE_UPDATE=i386 FAKE_REFUSE_I386=1 FAKE_ARCHS=i386 CI=true run "libc6:i386" wine wine32
+e2e_check "an i386 architecture that was there before stays" \
+    test "$STATUS" -eq 0 -a "$(grep -c -- '--remove-architecture' "$FAKE_LOG")" -eq 0
+
+echo "Package lists that fail to update"
+FAKE_UPDATE=once run "" build
+e2e_check "once: updated again after a pause, and everything installs" \
+    test "$STATUS" -eq 0 -a "$(grep -c '^apt-get update' "$FAKE_LOG")" -eq 2 -a "$(grep -c '^sleep' "$FAKE_LOG")" -eq 1
+e2e_check "and the install went ahead" has g++ qt6-base-dev
+FAKE_UPDATE=always run "" build
+e2e_check "always, and the install then fails: the run stops" test "$STATUS" -ne 0 -a "$(grep -c '^apt-get update' "$FAKE_LOG")" -eq 3
+e2e_check "naming the lists that failed" grep -q "lists had failed to update: .*bookworm/main amd64 Packages" <<<"$OUT"
+e2e_check "and apt's message" grep -q "Unable to locate package" <<<"$OUT"
 
 echo "Leftovers"
 # Other runs may come and go in /tmp meanwhile, so each check looks for

@@ -7,6 +7,8 @@
 #   scripts/deps.sh --demo-server     the sound server the demo runs
 #   scripts/deps.sh --runs-32bit      whether this machine runs 32-bit programs
 #                                     (exit 0), or a line saying why not
+#   scripts/deps.sh --wine32-status   whether 32-bit Wine is here to run (exit 0),
+#                                     or the line that says why not
 #
 # Groups (scripts/run.sh takes build and run; the demo adds demo; the tests
 # take them all):
@@ -18,11 +20,17 @@
 #   wine     the Windows build and running it under Wine (64-bit)
 #   wine32   32-bit Wine, for the x86 executable; only in CI (CI=true) or
 #            with LARKSPAN_ADD_I386=1, since it adds the i386 architecture,
-#            and only where the kernel runs 32-bit programs at all
+#            and only where the kernel runs 32-bit programs at all. It is
+#            installed last, on its own: when its lists, apt's resolver or a
+#            download fail, it is skipped with a line that says so, the rest
+#            stands, and an architecture added for it is removed again
 #   package  the .deb, the Windows zip and their checks
 #
 # Never removes a package: apt-get runs with --no-remove, and when apt
-# would have to remove something, this says what and stops.
+# would have to remove something, this says what and stops. A package list
+# that fails to update (a mirror in mid-sync) is tried again; if it still
+# fails, the install is tried with the lists there are, and only an install
+# that then fails stops the run, naming the lists.
 set -euo pipefail
 
 # A desktop's sound server is the one its session runs. The PulseAudio
@@ -114,6 +122,10 @@ sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 apt_env=(env DEBIAN_FRONTEND=noninteractive)
 
+# Why 32-bit Wine was left out the last time, for e2e/wine_x86_test.sh to
+# repeat; removed once it is installed.
+wine32_note=$(dirname "$0")/../build/wine32-skipped.txt
+
 # Says in plain words which installed packages apt wanted to remove, and
 # for which of ours, then what to do.
 explain_refusal() {  # package...
@@ -145,19 +157,59 @@ case "${1:-}" in
   echo "$why_not_32bit"
   exit 1
   ;;
+--wine32-status)
+  if ! runs_32bit; then
+    echo "$why_not_32bit"
+  elif installed wine32:i386; then
+    exit 0
+  elif [ -s "$wine32_note" ]; then
+    cat "$wine32_note"
+  else
+    echo "32-bit Wine (wine32:i386) is not installed (it needs the i386 architecture, which" \
+      "scripts/deps.sh adds in CI, CI=true, or with LARKSPAN_ADD_I386=1)"
+  fi
+  exit 1
+  ;;
 --list)
   list_only=1
   shift
   ;;
 esac
-[ $# -gt 0 ] || { echo "usage: $0 [--list] GROUP... | --demo-server | --runs-32bit" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 [--list] GROUP... | --demo-server | --runs-32bit | --wine32-status" >&2; exit 2; }
 
 for group in "$@"; do
   group_packages "$group" >/dev/null || exit 2
 done
-# Installs those of the packages that are missing.
+
+# Package lists a mirror in mid-sync cannot serve fail now and then: apt
+# retries each download, and the update is tried again after a pause.
+# Sets failed_lists to apt's lines for the lists that still failed.
+failed_lists=
+update_lists() {
+  local try log
+  log=$(mktemp)
+  for try in 1 2 3; do
+    [ $try = 1 ] || { echo "deps: updating the package lists again in 10 s (try $try of 3)" && sleep 10; }
+    echo "deps: updating the package lists"
+    if "${sudo[@]}" apt-get update -q -o Acquire::Retries=3 -o DPkg::Lock::Timeout=300 2>&1 | tee "$log"; then
+      failed_lists=$(grep -A1 '^Err:' "$log" | grep -v '^--$' | paste -d' ' - - | sed 's/^Err:[0-9]* *//; s/  */ /g')
+      # apt-get update says 0 when a list failed but an older copy was kept.
+      [ -z "$failed_lists" ] && ! grep -q '^[WE]: Some index files failed' "$log" && break
+    else
+      failed_lists=$(grep -A1 '^Err:' "$log" | grep -v '^--$' | paste -d' ' - - | sed 's/^Err:[0-9]* *//; s/  */ /g')
+    fi
+    [ -n "$failed_lists" ] || failed_lists="apt-get update failed (its message is above)"
+  done
+  rm -f "$log"
+  [ -z "$failed_lists" ]
+}
+
+# Installs those of the packages that are missing; with the lists as they
+# are when their update failed, and then names the failed lists if the
+# install fails too. apt's last error line is in install_error.
+install_error=
 install_missing() {  # what-for package...
-  local for_what=$1 p missing=()
+  local for_what=$1 p missing=() log status
   shift
   for p in "$@"; do
     installed "$p" || [[ " ${missing[*]} " == *" $p "* ]] || missing+=("$p")
@@ -170,46 +222,88 @@ install_missing() {  # what-for package...
     return 1
   fi
 
-  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    echo "deps: adding the i386 architecture for 32-bit Wine"
-    "${sudo[@]}" dpkg --add-architecture i386
-  fi
-
   echo "deps: installing ${#missing[@]} packages for $for_what: ${missing[*]}"
-  echo "deps: updating the package lists"
-  "${sudo[@]}" apt-get update -q || { echo "deps: apt-get update failed; see above" >&2; return 1; }
+  update_lists || echo "deps: some package lists did not update; trying the install with the lists there are" >&2
   # Without recommends: the groups name everything they need, and a
   # recommended sound server or desktop piece would be more than asked for.
-  if ! "${sudo[@]}" "${apt_env[@]}" apt-get install -y -q --no-remove --no-install-recommends \
-    -o Dpkg::Use-Pty=0 "${missing[@]}"; then
+  log=$(mktemp)
+  if "${sudo[@]}" "${apt_env[@]}" apt-get install -y -q --no-remove --no-install-recommends -o DPkg::Lock::Timeout=300 \
+    -o Dpkg::Use-Pty=0 "${missing[@]}" 2>&1 | tee "$log"; then status=0; else status=$?; fi
+  install_error=$(grep '^E: ' "$log" | tail -n 1)
+  rm -f "$log"
+  if [ $status -ne 0 ]; then
     explain_refusal "${missing[@]}"
+    [ -z "$failed_lists" ] || echo "deps: these package lists had failed to update: $failed_lists" >&2
     return 1
   fi
   echo "deps: installed ${#missing[@]} packages"
 }
 
-wanted=()
+i386_configured() { dpkg --print-foreign-architectures | grep -qx i386; }
+i386_in_use() { dpkg-query -W -f='${Architecture} ${Status}\n' 2>/dev/null | grep -q '^i386 install ok installed'; }
+
+# 32-bit Wine, after everything else, so that nothing waits on it or fails
+# with it. Whatever keeps it out is said in one line, which
+# e2e/wine_x86_test.sh repeats, and the machine is left as it was.
+skip_wine32() {  # why
+  echo "deps: skipping 32-bit Wine: $1" >&2
+  mkdir -p "$(dirname "$wine32_note")" && echo "$1" >"$wine32_note"
+}
+install_wine32() {
+  local packages added=0
+  if ! runs_32bit; then
+    skip_wine32 "$why_not_32bit"
+    return
+  fi
+  read -r -a packages <<<"$(group_packages wine32)"
+  if ! i386_configured; then
+    echo "deps: adding the i386 architecture for 32-bit Wine"
+    "${sudo[@]}" dpkg --add-architecture i386
+    added=1
+  fi
+  if install_missing "32-bit Wine" "${packages[@]}"; then
+    rm -f "$wine32_note"
+  elif [[ "$failed_lists" == *" i386 "* ]]; then
+    skip_wine32 "the i386 package lists did not download (${failed_lists//$'\n'/; }), and apt could not install wine32:i386 without them"
+  elif [ -n "$failed_lists" ]; then
+    skip_wine32 "package lists did not download once i386 was added (${failed_lists//$'\n'/; }), and apt could not install wine32:i386 ($install_error)"
+  elif [[ "$install_error" == *"broken packages"* || "$install_error" == *"generated breaks"* || "$install_error" == *"remove is disabled"* ]]; then
+    skip_wine32 "apt cannot install wine32:i386 beside this machine's packages ($install_error)"
+  elif [[ "$install_error" == *"Failed to fetch"* ]]; then
+    skip_wine32 "a download of the i386 packages failed ($install_error)"
+  else
+    skip_wine32 "apt-get could not install wine32:i386 (${install_error:-see its message above})"
+  fi
+  if [ $added = 1 ] && ! i386_in_use; then
+    echo "deps: removing the i386 architecture again, as nothing of it got installed"
+    "${sudo[@]}" dpkg --remove-architecture i386
+  fi
+}
+
+wanted=() with_wine32=0
 for group in "$@"; do
+  read -r -a packages <<<"$(group_packages "$group" | tr '\n' ' ')"
   if [ "$group" = wine32 ]; then
-    if ! may_add_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if ! may_add_i386 && ! i386_configured; then
       echo "deps: skipping 32-bit Wine: it needs the i386 architecture, which only CI (CI=true)" \
         "or LARKSPAN_ADD_I386=1 adds" >&2
       continue
     fi
-    # Ask the kernel before the architecture is added: the probe's loader first.
-    if [ $list_only = 0 ] && [ ! -e "$loader32" ] && [ "${LARKSPAN_NO_32BIT:-}" != 1 ]; then
-      install_missing "the 32-bit probe" libc6-i386 || exit 1
-    fi
-    if ! runs_32bit; then
-      echo "deps: skipping 32-bit Wine: $why_not_32bit" >&2
+    if [ $list_only = 1 ]; then
+      runs_32bit || { echo "deps: skipping 32-bit Wine: $why_not_32bit" >&2 && continue; }
+    else
+      # Installed on its own, last; the probe's loader (a native package)
+      # comes with the other groups.
+      with_wine32=1
+      [ -e "$loader32" ] || [ "${LARKSPAN_NO_32BIT:-}" = 1 ] || wanted+=(libc6-i386)
       continue
     fi
   fi
-  read -r -a packages <<<"$(group_packages "$group" | tr '\n' ' ')"
   wanted+=("${packages[@]}")
 done
 if [ $list_only = 1 ]; then
   printf '%s\n' "${wanted[@]}" | awk '!seen[$0]++'
   exit 0
 fi
-install_missing "$*" "${wanted[@]}"
+install_missing "$*" "${wanted[@]}" || exit 1
+[ $with_wine32 = 0 ] || install_wine32
