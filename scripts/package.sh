@@ -48,6 +48,17 @@ rm -f "$dist"/larkspan_*.deb
 (cd build-deb && cpack -G DEB -B "$dist" >/dev/null)
 rm -rf "$dist/_CPack_Packages"
 deb=$(ls "$dist"/larkspan_*.deb)
+# CPack adds up the sizes the filesystem gives its folders (4 KiB each on
+# ext4, a few bytes on tmpfs), so Installed-Size would depend on where the
+# package was built. It is counted again as dpkg-gencontrol counts it: each
+# file's own size in whole KiB, 1 for each folder; dpkg-deb packs it again.
+tree=$(mktemp -d "$dist/deb.XXXXXX")
+dpkg-deb -R "$deb" "$tree"
+size=$(cd "$tree" && find . -path ./DEBIAN -prune -o \( -type f -o -type l \) -printf '%s\n' -o -printf 'dir\n' |
+  awk '$1 == "dir" {kib++; next} {kib += int(($1 + 1023) / 1024)} END {print kib}')
+sed -i "s/^Installed-Size: .*/Installed-Size: $size/" "$tree/DEBIAN/control"
+dpkg-deb --root-owner-group --build "$tree" "$deb" >/dev/null
+rm -rf "$tree"
 
 echo "The Windows zip"
 for toolchain in build-win:mingw-w64 build-win32:mingw-w64-i686; do
