@@ -79,10 +79,10 @@ protected:
     {
         if (dir_.empty())
             return;
-        // A failed test keeps the server's logs for a look.
+        // A failed test keeps its files and the server's logs for a look.
         if (HasFailure()) {
             StopServer(" keep");
-            printf("sound server's files kept in %s/rig\n", dir_.c_str());
+            printf("test's files kept in %s, the sound server's in rig/ there\n", dir_.c_str());
             return;
         }
         StopServer();
