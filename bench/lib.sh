@@ -164,6 +164,19 @@ bench_switches() {  # pid
         awk '/^(non)?voluntary_ctxt_switches:/ {n += $2} END {print n + 0}'
 }
 
+# The same, thread by thread: "tid name count" lines for the threads of
+# the processes, the name with blanks made underscores.
+bench_thread_switches() {  # pid...
+    local p t name
+    for p in "$@"; do
+        for t in /proc/"$p"/task/*; do
+            name=$(tr ' ' _ <"$t/comm" 2>/dev/null) || continue
+            awk -v t="${t##*/}" -v name="$name" '/^(non)?voluntary_ctxt_switches:/ {n += $2}
+                END {print t, name, n + 0}' "$t/status" 2>/dev/null
+        done
+    done
+}
+
 bench_threads() {  # pid
     ls /proc/"$1"/task | wc -l
 }

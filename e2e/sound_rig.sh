@@ -179,18 +179,23 @@ start)
     again pactl set-default-sink spk
     # A null sink delivers in chunks sized by its lowest-latency client: a
     # recorder that is always there keeps capture from arriving in clumps.
-    setsid parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 </dev/null >/dev/null 2>&1 &
-    keeper=$!
-    echo "$keeper" >"$dir/keeper.pid"
-    # Resumed once the keeper's own stream is attached (mic's remapping has
-    # one on bus.monitor from the start), bus starts at its pace. Resumed
-    # before, PulseAudio's null sink renders its first block at its longest
-    # latency, 2 s, and capture opened then waited 1.3 s for its first
-    # fragment, 2 s under load.
-    for _ in $(seq 100); do
-        grep -q "application.process.id = \"$keeper\"" < <(pactl list source-outputs 2>/dev/null) && break
-        sleep 0.02
-    done
+    # LARKSPAN_RIG_KEEPER=0 leaves it out, as on a desktop, whose devices
+    # run at their own pace: the bus then runs at the pace its clients ask
+    # for, and the server rewinds it when they write.
+    if [ "${LARKSPAN_RIG_KEEPER:-1}" != 0 ]; then
+        setsid parec -d bus.monitor --raw --format=s16le --rate=11025 --channels=2 --latency-msec=5 </dev/null >/dev/null 2>&1 &
+        keeper=$!
+        echo "$keeper" >"$dir/keeper.pid"
+        # Resumed once the keeper's own stream is attached (mic's remapping has
+        # one on bus.monitor from the start), bus starts at its pace. Resumed
+        # before, PulseAudio's null sink renders its first block at its longest
+        # latency, 2 s, and capture opened then waited 1.3 s for its first
+        # fragment, 2 s under load.
+        for _ in $(seq 100); do
+            grep -q "application.process.id = \"$keeper\"" < <(pactl list source-outputs 2>/dev/null) && break
+            sleep 0.02
+        done
+    fi
     pactl suspend-sink bus 0 2>/dev/null || true
     echo "export PULSE_SERVER=$PULSE_SERVER"
     echo "export LARKSPAN_SOUND_SERVER=$server"
