@@ -11,17 +11,25 @@
 
 namespace port {
 
-// Fed by a capture stream, from any thread, with samples in the format the
-// stream was opened with.
+// Everything here runs on the dialog's thread: a stream's callbacks come
+// from inside WindowBackend::WaitForEvents (or the simulated clock), never
+// from inside a call the layer makes on the stream.
+
+// Fed by a capture stream with samples in the format the stream was opened
+// with.
 class CaptureSink {
 public:
     virtual void Captured(const uint8_t *data, size_t bytes) = 0;
+    // Bytes still to come before the sink has something to hand on (its
+    // block is full), 0 while it has nothing to fill: the stream need not
+    // deliver before then.
+    virtual size_t Missing() const = 0;
 
 protected:
     ~CaptureSink() = default;
 };
 
-// Drained by a playback stream, from any thread.
+// Drained by a playback stream.
 class PlaybackSource {
 public:
     // Copies up to `bytes` queued bytes into `out` and returns how many;
@@ -29,6 +37,10 @@ public:
     virtual size_t Take(uint8_t *out, size_t bytes) = 0;
     // `bytes` of what Take has returned since Start have now been played.
     virtual void Played(uint64_t bytes) = 0;
+    // The count of played bytes Played next has something to do at (a
+    // block played out), or 0 for none: the stream need not report before
+    // then.
+    virtual uint64_t NextMark() const = 0;
 
 protected:
     ~PlaybackSource() = default;
@@ -43,6 +55,9 @@ public:
     // Stops and drops whatever is buffered; no callback of this run follows
     // once it has returned. Neither call waits on the sound server.
     virtual void Stop() = 0;
+    // The layer queued another block while the stream runs: the stream
+    // looks again at what it needs, soon, never from inside this call.
+    virtual void Queued() = 0;
 };
 
 class AudioBackend {

@@ -52,45 +52,34 @@ MMRESULT Open(WaveKind kind, uintptr_t *handle, UINT deviceId, const WAVEFORMATE
         return result;
 
     WaveDevice *opened = device.get();
-    {
-        std::lock_guard<std::mutex> lock(WaveMutex());
-        *handle = AddWaveDevice(std::move(device));
-    }
+    *handle = AddWaveDevice(std::move(device));
     opened->Notify(opened->Message(MM_WIM_OPEN, MM_WOM_OPEN), nullptr);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT Close(WaveKind kind, uintptr_t handle)
 {
-    std::unique_ptr<WaveDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(WaveMutex());
-        WaveDevice *d = FindWaveDevice(handle, kind);
-        if (!d)
-            return MMSYSERR_INVALHANDLE;
-        if (d->Queued())
-            return WAVERR_STILLPLAYING;
-        d->Close();
-        device = RemoveWaveDevice(handle);
-    }
+    WaveDevice *d = FindWaveDevice(handle, kind);
+    if (!d)
+        return MMSYSERR_INVALHANDLE;
+    if (d->Queued())
+        return WAVERR_STILLPLAYING;
+    d->Close();
+    std::unique_ptr<WaveDevice> device = RemoveWaveDevice(handle);
     device->stream.reset();
     device->Notify(device->Message(MM_WIM_CLOSE, MM_WOM_CLOSE), nullptr);
     return MMSYSERR_NOERROR;
 }
 
-// Changes the device with the mutex held; when `change` answers true, the
-// stream is then started or stopped without it.
+// Changes the device; when `change` answers true, the stream is then
+// started or stopped.
 MMRESULT Change(WaveKind kind, uintptr_t handle, bool (*change)(WaveDevice *device), bool start)
 {
-    WaveDevice *device;
-    {
-        std::lock_guard<std::mutex> lock(WaveMutex());
-        device = FindWaveDevice(handle, kind);
-        if (!device)
-            return MMSYSERR_INVALHANDLE;
-        if (!change(device))
-            return MMSYSERR_NOERROR;
-    }
+    WaveDevice *device = FindWaveDevice(handle, kind);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (!change(device))
+        return MMSYSERR_NOERROR;
     if (start)
         device->stream->Start();
     else
@@ -128,7 +117,6 @@ MMRESULT CheckHeader(const WAVEHDR *header, UINT size)
 
 MMRESULT Prepare(WaveKind kind, uintptr_t handle, WAVEHDR *header, UINT size, bool prepare)
 {
-    std::lock_guard<std::mutex> lock(WaveMutex());
     // Preparing a prepared header, or unpreparing an unprepared one, has no
     // effect and answers zero, whatever the handle (as documented, and as
     // Wine does).
@@ -161,22 +149,19 @@ MMRESULT UnprepareHeader(WaveKind kind, uintptr_t handle, WAVEHDR *header, UINT 
 
 MMRESULT Enqueue(WaveKind kind, uintptr_t handle, WAVEHDR *header, UINT size)
 {
-    WaveDevice *device;
-    {
-        std::lock_guard<std::mutex> lock(WaveMutex());
-        device = FindWaveDevice(handle, kind);
-        if (!device)
-            return MMSYSERR_INVALHANDLE;
-        MMRESULT result = CheckHeader(header, size);
-        if (result != MMSYSERR_NOERROR)
-            return result;
-        if (!(header->dwFlags & WHDR_PREPARED))
-            return WAVERR_UNPREPARED;
-        header->dwFlags = (header->dwFlags & ~(DWORD)WHDR_DONE) | WHDR_INQUEUE;
-        if (!device->Add(header))
-            return MMSYSERR_NOERROR;
-    }
-    device->stream->Start();
+    WaveDevice *device = FindWaveDevice(handle, kind);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    MMRESULT result = CheckHeader(header, size);
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    if (!(header->dwFlags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    header->dwFlags = (header->dwFlags & ~(DWORD)WHDR_DONE) | WHDR_INQUEUE;
+    if (device->Add(header))
+        device->stream->Start();
+    else if (device->Running())
+        device->stream->Queued();
     return MMSYSERR_NOERROR;
 }
 

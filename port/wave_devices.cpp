@@ -12,7 +12,6 @@ namespace port {
 
 namespace {
 
-std::mutex mutex;
 std::map<uintptr_t, std::unique_ptr<WaveDevice>> devices;
 uintptr_t nextDevice = 1;
 Pacing pacing;
@@ -93,7 +92,6 @@ void CaptureDevice::Unfollow()
 
 void CaptureDevice::Captured(const uint8_t *data, size_t bytes)
 {
-    std::lock_guard<std::mutex> lock(mutex);
     if (!running_)
         return;
     clock_.bytes += bytes;
@@ -115,6 +113,14 @@ void CaptureDevice::Captured(const uint8_t *data, size_t bytes)
         TraceSound("capture_lost", (int64_t)bytes);
     if (pacing.Follows(&clock_))
         HandBackAllPlayed();
+}
+
+size_t CaptureDevice::Missing() const
+{
+    if (!running_ || queue_.empty())
+        return 0;
+    const WAVEHDR *header = queue_.front();
+    return header->dwBufferLength - header->dwBytesRecorded;
 }
 
 MMRESULT PlaybackDevice::OpenStream(const WAVEFORMATEX &format)
@@ -149,7 +155,6 @@ void PlaybackDevice::Reset()
 
 size_t PlaybackDevice::Take(uint8_t *out, size_t bytes)
 {
-    std::lock_guard<std::mutex> lock(mutex);
     size_t given = 0;
     while (running_ && given < bytes && taking_ < queue_.size()) {
         WAVEHDR *header = queue_[taking_].header;
@@ -171,32 +176,40 @@ size_t PlaybackDevice::Take(uint8_t *out, size_t bytes)
 
 void PlaybackDevice::Played(uint64_t bytes)
 {
-    std::lock_guard<std::mutex> lock(mutex);
     if (!running_)
         return;
     clock_.bytes = bytes;
     HandBackPlayed();
 }
 
+uint64_t PlaybackDevice::QueuedEnd() const
+{
+    uint64_t end = queue_.front().end;
+    for (size_t i = 1; i < queue_.size(); i++)
+        end += queue_[i].header->dwBufferLength;
+    return end;
+}
+
+uint64_t PlaybackDevice::NextMark() const
+{
+    if (!running_ || taking_ == 0)
+        return 0;
+    // Played out, the front block waits for capture, and no longer than
+    // to the pacing's mark.
+    const uint64_t end = queue_.front().end;
+    return clock_.bytes < end ? end : pacing.PlayedMark(clock_, end, QueuedEnd());
+}
+
 void PlaybackDevice::HandBackPlayed()
 {
     while (running_ && taking_ > 0 && queue_.front().end <= clock_.bytes) {
-        const uint64_t end = queue_.front().end;
-        uint64_t queuedEnd = end;
-        for (size_t i = 1; i < queue_.size(); i++)
-            queuedEnd += queue_[i].header->dwBufferLength;
-        if (!pacing.MayHandBack(clock_, end, queuedEnd))
+        if (!pacing.MayHandBack(clock_, queue_.front().end, QueuedEnd()))
             return;
         WAVEHDR *header = queue_.front().header;
         queue_.pop_front();
         taking_--;
         Finish(header);
     }
-}
-
-std::mutex &WaveMutex()
-{
-    return mutex;
 }
 
 uintptr_t AddWaveDevice(std::unique_ptr<WaveDevice> device)
@@ -223,13 +236,10 @@ std::unique_ptr<WaveDevice> RemoveWaveDevice(uintptr_t handle)
 void CloseAllWaveDevices()
 {
     std::map<uintptr_t, std::unique_ptr<WaveDevice>> closing;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        pacing.Clear();
-        for (auto &entry : devices)
-            entry.second->Close();
-        closing.swap(devices);
-    }
+    pacing.Clear();
+    for (auto &entry : devices)
+        entry.second->Close();
+    closing.swap(devices);
     closing.clear();
 }
 

@@ -4,14 +4,12 @@
 // capture (wave_pacing.h). A queued header belongs to the device until it
 // comes back with WHDR_DONE and its notification.
 //
-// Streams call in from their own threads, so every device and every queued
-// header is guarded by WaveMutex(); the layer never calls a stream while
-// holding it.
+// Streams call in on the dialog's thread, from inside its waits for
+// events, never from inside a call the layer makes on them.
 #pragma once
 
 #include <deque>
 #include <memory>
-#include <mutex>
 
 #include <mmsystem.h>
 
@@ -31,13 +29,12 @@ public:
     uintptr_t handle = 0;
     std::unique_ptr<AudioStream> stream;
 
-    // Opens `stream` on the sound system. Without the mutex.
+    // Opens `stream` on the sound system.
     virtual MMRESULT OpenStream(const WAVEFORMATEX &format) = 0;
     // The message for this direction.
     UINT Message(UINT capture, UINT playback) const { return kind == kCapture ? capture : playback; }
     void Notify(UINT message, WAVEHDR *header) const;
 
-    // The rest with the mutex held.
     bool Running() const { return running_; }
     virtual bool Queued() const = 0;  // a block is still the device's
     // Takes a prepared header; true when the stream is to start now.
@@ -68,6 +65,7 @@ public:
     void Reset() override;
     void Close() override;
     void Captured(const uint8_t *data, size_t bytes) override;
+    size_t Missing() const override;
 
 private:
     // Playback no longer follows this device.
@@ -86,6 +84,7 @@ public:
     void Reset() override;
     size_t Take(uint8_t *out, size_t bytes) override;
     void Played(uint64_t bytes) override;
+    uint64_t NextMark() const override;
     // Hands back the played blocks that pacing lets go.
     void HandBackPlayed();
 
@@ -94,6 +93,8 @@ private:
         WAVEHDR *header;
         uint64_t end;  // stream position after its last byte, once taken
     };
+    // Where the queue's last block ends, the front one taken.
+    uint64_t QueuedEnd() const;
     std::deque<Block> queue_;
     // The header being taken is queue_[taking_], `offset_` bytes in.
     size_t taking_ = 0;
@@ -101,11 +102,8 @@ private:
     uint64_t taken_ = 0;
 };
 
-// Guards every device.
-std::mutex &WaveMutex();
-// With the mutex held: gives the device its handle and keeps it; finds a
-// device by handle and kind (null for a closed, stale or never-opened
-// handle); drops one.
+// Gives the device its handle and keeps it; finds a device by handle and
+// kind (null for a closed, stale or never-opened handle); drops one.
 uintptr_t AddWaveDevice(std::unique_ptr<WaveDevice> device);
 WaveDevice *FindWaveDevice(uintptr_t handle, WaveKind kind);
 std::unique_ptr<WaveDevice> RemoveWaveDevice(uintptr_t handle);

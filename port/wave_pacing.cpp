@@ -11,13 +11,23 @@ bool Pacing::Drop(const StreamClock *capture)
     return true;
 }
 
+bool Pacing::Heard(const StreamClock &playback, uint64_t end) const
+{
+    // Compared as times: capture's bytes over its rate against ours.
+    return !capture_ || capture_->bytes * playback.bytesPerSecond >= end * capture_->bytesPerSecond;
+}
+
 bool Pacing::MayHandBack(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const
 {
-    if (!capture_)
-        return true;
-    // Compared as times: capture's bytes over its rate against ours.
-    const bool heard = capture_->bytes * playback.bytesPerSecond >= end * capture_->bytesPerSecond;
-    return heard || playback.bytes + kRefillMs * playback.bytesPerSecond / 1000 >= queuedEnd;
+    return playback.bytes >= PlayedMark(playback, end, queuedEnd);
+}
+
+uint64_t Pacing::PlayedMark(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const
+{
+    if (Heard(playback, end))
+        return 0;
+    const uint64_t refill = kRefillMs * playback.bytesPerSecond / 1000;
+    return queuedEnd > refill ? queuedEnd - refill : 0;
 }
 
 }  // namespace port

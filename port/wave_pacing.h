@@ -40,8 +40,14 @@ public:
     // Whether a played block that ends `end` bytes into `playback` may go
     // back, while the blocks queued after it end at `queuedEnd`.
     bool MayHandBack(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const;
+    // The fewest bytes `playback` must have played for MayHandBack to say
+    // yes, with capture where it is now: 0 when it would already.
+    uint64_t PlayedMark(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const;
 
 private:
+    // Whether the capture device followed has heard as far as `end` of `playback`.
+    bool Heard(const StreamClock &playback, uint64_t end) const;
+
     const StreamClock *capture_ = nullptr;
 };
 

@@ -1,10 +1,12 @@
-// The capture stream: fragments read as the server hands them over,
+// The capture stream: fragments read when the sink's block is due,
 // converted to the program's samples, holes delivered as silence.
 #include "capture_stream.h"
 
 #include <string.h>
 
 #include <algorithm>
+
+#include <pulse/rtclock.h>
 
 #include "sound_trace.h"
 #include "tuning.h"
@@ -21,7 +23,6 @@ CaptureStream::CaptureStream(std::shared_ptr<Connection> connection, const WAVEF
 
 CaptureStream::~CaptureStream()
 {
-    LoopLock lock(loop());
     running_ = false;
     Detach();
 }
@@ -30,44 +31,93 @@ int CaptureStream::ConnectStream(pa_stream *s, pa_stream_flags_t flags)
 {
     pa_buffer_attr attr;
     memset(&attr, 0xff, sizeof attr);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kCaptureFragmentMs * PA_USEC_PER_MSEC, &spec_));
+    attr.fragsize = static_cast<uint32_t>(CaptureFragmentFrames(spec_.rate) * serverFrame_);
     pa_stream_set_read_callback(s, OnRead, this);
     return pa_stream_connect_record(s, nullptr, &attr, flags);
 }
 
 void CaptureStream::Start()
 {
-    LoopLock lock(loop());
     if (running_)
         return;
     running_ = true;
+    frames_ = 0;
+    arrival_ = pa_rtclock_now();
+    Expect(arrival_);
     Resume();
 }
 
 void CaptureStream::Stop()
 {
-    LoopLock lock(loop());
     if (!running_)
         return;
     running_ = false;
+    expected_ = wake_ = kNever;
     Halt();
+}
+
+// A block queued while none was: due when it can be full, not at the next
+// idle look.
+void CaptureStream::Queued()
+{
+    if (running_)
+        Expect(pa_rtclock_now());
+}
+
+pa_usec_t CaptureStream::NextWake() const
+{
+    return running_ ? wake_ : kNever;
+}
+
+void CaptureStream::Woken(pa_usec_t now)
+{
+    if (wake_ <= now)
+        wake_ = kNever;
+}
+
+bool CaptureStream::Awaiting(pa_usec_t now) const
+{
+    return running_ && expected_ <= now;
+}
+
+void CaptureStream::Expect(pa_usec_t now)
+{
+    const size_t missing = sink_->Missing() / userFrame_;
+    if (missing == 0)
+        expected_ = now + kCaptureIdleWakeUs;
+    else
+        expected_ =
+            arrival_ + pa_bytes_to_usec((frames_ + missing) * serverFrame_, &spec_) + kCaptureMarginUs;
+    wake_ = expected_;
 }
 
 void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
 {
     CaptureStream *self = static_cast<CaptureStream *>(userdata);
+    const pa_usec_t now = pa_rtclock_now();
+    size_t frames = 0;
     for (;;) {
         const void *data = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0)
-            return;
+            break;
         // Data still in flight when the run was stopped is dropped unseen.
         if (self->running_) {
             TraceSound(data ? "read" : "hole", (int64_t)bytes);
             self->Deliver(data, bytes);
+            frames += bytes / self->serverFrame_;
         }
         pa_stream_drop(s);
     }
+    if (!self->running_ || frames == 0)
+        return;
+    self->frames_ += frames;
+    // Read as it came, the sound tells when it comes; read later, only
+    // that it came no later than now.
+    const pa_usec_t since = pa_bytes_to_usec(self->frames_ * self->serverFrame_, &self->spec_);
+    const pa_usec_t arrival = now > since ? now - since : 0;
+    self->arrival_ = self->expected_ <= now ? arrival : std::min(self->arrival_, arrival);
+    self->Expect(now);
 }
 
 void CaptureStream::Deliver(const void *data, size_t bytes)

@@ -64,4 +64,25 @@ uint64_t PlayClock::ProgramFrames(int64_t nowUs)
     return run_.answered > leadFrames_ ? run_.answered - leadFrames_ : 0;
 }
 
+int64_t PlayClock::TimeAt(uint64_t programFrames) const
+{
+    const uint64_t target = programFrames + leadFrames_;
+    if (run_.answered >= target)
+        return 0;
+    if (target > run_.written || !run_.reported)
+        return kNever;
+    // The first microsecond the report's line reaches the target, as
+    // ProgramFrames rounds: toward zero.
+    const int64_t ahead = (int64_t)target - (int64_t)run_.taken;
+    const int64_t onUs =
+        ahead >= 0 ? (ahead * 1000000 + rate_ - 1) / rate_ : 1 - ((1 - ahead) * 1000000 + rate_ - 1) / rate_;
+    int64_t at = std::max(run_.reportAt + run_.sinkLatencyUs + onUs, run_.reportAt);
+    const int64_t stops = run_.playing ? run_.heardAt + maxCoastUs_ : run_.reportAt + run_.sinkLatencyUs;
+    if (at > stops)
+        return kNever;
+    // Nothing plays faster than the sample clock since the first frame.
+    at = std::max(at, run_.firstWriteAt + ((int64_t)target * 1000000 + rate_ - 1) / rate_);
+    return at;
+}
+
 }  // namespace port::pulse

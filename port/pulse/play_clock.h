@@ -32,6 +32,11 @@ public:
     // `nowUs`: never more than was written, nor than the rate allows since
     // the first frame was, never fewer than before.
     uint64_t ProgramFrames(int64_t nowUs);
+    // When ProgramFrames will first answer `programFrames` or more, if no
+    // report comes meanwhile: kNever if it cannot (not written yet, no
+    // report yet, or the clock stops short of it).
+    static constexpr int64_t kNever = INT64_MAX;
+    int64_t TimeAt(uint64_t programFrames) const;
 
 private:
     const uint32_t rate_;

@@ -1,6 +1,6 @@
-// The playback stream: silence ahead, then whatever the layer's queue holds,
-// written when the server asks; its position from the play clock, fed with
-// the server's timing reports and its requests for data.
+// The playback stream: whatever the layer's queue holds, written as the
+// server makes room; its position from the play clock, fed with the
+// server's timing reports, one asked for at every wake.
 #include "playback_stream.h"
 
 #include <string.h>
@@ -16,6 +16,9 @@ namespace port::pulse {
 
 namespace {
 
+// Taken from the layer in pieces of this many frames.
+constexpr size_t kFillFrames = 2048;
+
 int64_t Now()
 {
     return static_cast<int64_t>(pa_rtclock_now());
@@ -28,16 +31,13 @@ PlaybackStream::PlaybackStream(std::shared_ptr<Connection> connection, const WAV
     : ServerStream(std::move(connection), format, "Larkspan playback", false),
       source_(source),
       eightBit_(format.wBitsPerSample == 8),
-      leadFrames_(pa_usec_to_bytes(kPlaybackLeadMs * PA_USEC_PER_MSEC, &spec_) / serverFrame_),
-      clock_(spec_.rate, leadFrames_, kPlayClockCoastMs * 1000)
+      clock_(spec_.rate, 0, kPlayClockCoastUs)
 {
 }
 
 PlaybackStream::~PlaybackStream()
 {
-    LoopLock lock(loop());
     running_ = false;
-    StopTicks();
     Detach();
 }
 
@@ -45,8 +45,8 @@ int PlaybackStream::ConnectStream(pa_stream *s, pa_stream_flags_t flags)
 {
     pa_buffer_attr attr;
     memset(&attr, 0xff, sizeof attr);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackTargetMs * PA_USEC_PER_MSEC, &spec_));
-    attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackRequestMs * PA_USEC_PER_MSEC, &spec_));
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackTargetUs, &spec_));
+    attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackRequestUs, &spec_));
     // Start on the first frame: a short last block must play too, and
     // Windows plays whatever is queued.
     attr.prebuf = static_cast<uint32_t>(serverFrame_);
@@ -54,47 +54,85 @@ int PlaybackStream::ConnectStream(pa_stream *s, pa_stream_flags_t flags)
     pa_stream_set_underflow_callback(s, OnUnderflow, this);
     pa_stream_set_started_callback(s, OnStarted, this);
     pa_stream_set_latency_update_callback(s, OnTiming, this);
-    // Timing reports come now and then by themselves, and when asked for.
-    flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_AUTO_TIMING_UPDATE);
     return pa_stream_connect_playback(s, nullptr, &attr, flags, nullptr, nullptr);
-}
-
-void PlaybackStream::StopTicks()
-{
-    if (tick_) {
-        pa_threaded_mainloop_get_api(loop())->time_free(tick_);
-        tick_ = nullptr;
-    }
 }
 
 void PlaybackStream::Start()
 {
-    LoopLock lock(loop());
     if (running_)
         return;
     running_ = true;
+    queued_ = true;
     taken_ = 0;
     played_ = 0;
-    leadWritten_ = false;
     carryBytes_ = 0;
     writtenFrames_ = 0;
     draining_ = false;
     playedOnce_ = false;
+    askedAt_ = 0;
     clock_.Reset();
     Resume();
-    // Playback takes its first data on the mainloop thread, never in here.
-    if (stream_)
-        tick_ = pa_context_rttime_new(context(), pa_rtclock_now(), OnTick, this);
+    wake_ = kNever;
 }
 
 void PlaybackStream::Stop()
 {
-    LoopLock lock(loop());
     if (!running_)
         return;
     running_ = false;
-    StopTicks();
+    queued_ = false;
+    wake_ = kNever;
     Halt();
+}
+
+void PlaybackStream::Queued()
+{
+    queued_ = running_ && stream_;
+}
+
+void PlaybackStream::Woken(pa_usec_t)
+{
+    if (!running_ || Failed()) {
+        wake_ = kNever;
+        return;
+    }
+    TraceSound("wake", 0);
+    const int64_t now = Now();
+    ReportPlayed(now);
+    queued_ = false;
+    Fill();
+    // The timing now and then, read at the next wake; the clock runs on
+    // well between: the sink's clock and this one part by less than 0.1 %.
+    if (now - askedAt_ >= (int64_t)kTimingIntervalUs) {
+        askedAt_ = now;
+        AskTiming();
+    }
+    Plan(now);
+}
+
+void PlaybackStream::Plan(int64_t now)
+{
+    for (bool first = true;; first = false) {
+        if (!running_ || Failed()) {
+            wake_ = kNever;
+            return;
+        }
+        const uint64_t mark = source_->NextMark();
+        if (mark == 0) {
+            wake_ = now + kPlaybackIdleWakeUs;
+            return;
+        }
+        const int64_t at = clock_.TimeAt(mark / userFrame_);
+        // Due already by a report just in: said at once, and the next mark
+        // planned for. Still due after that, the layer waits for something
+        // else (capture) and is asked again a little later.
+        if (first && at <= now) {
+            ReportPlayed(now);
+            continue;
+        }
+        wake_ = at == PlayClock::kNever || at <= now ? now + (int64_t)kPlaybackRetryUs : at;
+        return;
+    }
 }
 
 void PlaybackStream::AskTiming()
@@ -107,12 +145,10 @@ void PlaybackStream::OnWrite(pa_stream *, size_t, void *userdata)
 {
     PlaybackStream *self = static_cast<PlaybackStream *>(userdata);
     TraceSound("write_request", 0);
-    self->clock_.Heard(Now());
-    self->ReportPlayed();
+    const int64_t now = Now();
+    self->clock_.Heard(now);
     self->Fill();
-    // The server is asking: the timer is not needed until it stops.
-    if (self->tick_)
-        pa_context_rttime_restart(self->context(), self->tick_, pa_rtclock_now() + kPlayedIntervalMs * 1000);
+    self->Plan(now);
 }
 
 // Run dry, or playing again after a dry spell: the clock goes by what the
@@ -150,7 +186,8 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
         return;
     // The read index is what the server has taken; the sink still holds
     // sink_usec of it, and the report took transport_usec to come.
-    const int64_t at = Now() - static_cast<int64_t>(pa_timeval_age(&t->timestamp));
+    const int64_t now = Now();
+    const int64_t at = now - static_cast<int64_t>(pa_timeval_age(&t->timestamp));
     const uint64_t taken = t->read_index > 0 ? static_cast<uint64_t>(t->read_index) / self->serverFrame_ : 0;
     const int64_t held = static_cast<int64_t>(t->sink_usec) - static_cast<int64_t>(t->transport_usec);
     TraceSound("timing", static_cast<int64_t>(taken));
@@ -161,53 +198,27 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
         self->playedOnce_ = true;
     else if (self->playedOnce_ && taken < self->writtenFrames_)
         self->Drain();
+    self->Plan(now);
 }
 
-void PlaybackStream::OnTick(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata)
-{
-    PlaybackStream *self = static_cast<PlaybackStream *>(userdata);
-    if (!self->running_ || self->Failed()) {
-        self->StopTicks();
-        return;
-    }
-    TraceSound("tick", 0);
-    self->ReportPlayed();
-    // A queue that ran dry is asked again here; the server will not ask.
-    self->Fill();
-    self->AskTiming();
-    if (self->tick_)
-        pa_context_rttime_restart(self->context(), self->tick_, pa_rtclock_now() + kPlayedIntervalMs * 1000);
-}
-
+// All of it, whatever room the server has asked for: the server keeps up
+// to maxlength (4 MiB), the layer queues two blocks at a time, and data
+// that waited for the server's next request, read at the next wake, could
+// come too late.
 void PlaybackStream::Fill()
 {
     if (!running_ || !Ready())
         return;
-    if (!leadWritten_) {
-        leadWritten_ = true;
-        if (!WriteLead())
+    for (;;) {
+        const size_t frames = TakeFrames(kFillFrames);
+        if (frames == 0)
             return;
-    }
-    const size_t writable = pa_stream_writable_size(stream_);
-    if (writable == static_cast<size_t>(-1) || writable < serverFrame_)
-        return;
-    const size_t frames = TakeFrames(writable / serverFrame_);
-    if (frames == 0)
-        return;
-    const int16_t *samples = ServerSamples(frames);
-    TraceSound("write", (int64_t)(frames * serverFrame_));
-    if (Write(samples, frames))
+        const int16_t *samples = ServerSamples(frames);
+        TraceSound("write", (int64_t)(frames * serverFrame_));
+        if (!Write(samples, frames))
+            return;
         draining_ = false;
-}
-
-// The lead is 0 in the shipped tuning; the benchmarks build with others
-// (tuning.h, bench/delay.sh), and docs/performance.md compares them.
-bool PlaybackStream::WriteLead()
-{
-    if (leadFrames_ == 0)
-        return true;
-    serverBuffer_.assign(leadFrames_ * spec_.channels, 0);
-    return Write(serverBuffer_.data(), leadFrames_);
+    }
 }
 
 size_t PlaybackStream::TakeFrames(size_t frames)
@@ -247,12 +258,12 @@ bool PlaybackStream::Write(const int16_t *samples, size_t frames)
     return true;
 }
 
-void PlaybackStream::ReportPlayed()
+void PlaybackStream::ReportPlayed(int64_t now)
 {
     if (!running_ || !Ready())
         return;
     // Never more than the layer has given this run.
-    const uint64_t bytes = std::min<uint64_t>(clock_.ProgramFrames(Now()) * userFrame_, taken_);
+    const uint64_t bytes = std::min<uint64_t>(clock_.ProgramFrames(now) * userFrame_, taken_);
     if (bytes > played_) {
         played_ = bytes;
         TraceSound("played", (int64_t)played_);

@@ -1,6 +1,6 @@
 // A playback stream on the sound server: the layer's queue goes to the
 // server as fast as it takes it, and what the sink has really played is
-// reported back from the play clock.
+// reported back from the play clock, when the layer next needs to know.
 #pragma once
 
 #include <vector>
@@ -18,17 +18,20 @@ public:
 
     void Start() override;
     void Stop() override;
+    void Queued() override;
+
+    // What the layer queues is taken at the next wake, due at once.
+    pa_usec_t NextWake() const override { return !running_ ? kNever : queued_ && stream_ ? 0 : wake_; }
+    bool Awaiting(pa_usec_t) const override { return false; }
+    // Reports what was played, writes what the server has room for, and
+    // asks the server for its timing, which the next wake reads.
+    void Woken(pa_usec_t now) override;
 
 private:
     int ConnectStream(pa_stream *s, pa_stream_flags_t flags) override;
 
-    // With the mainloop locked.
-    void StopTicks();
-    // Writes what the server has room for: the lead first, then whole
-    // frames of what the layer's queue holds.
+    // Writes whole frames of what the queue holds.
     void Fill();
-    // Silence ahead of the program's data, once a run; false if refused.
-    bool WriteLead();
     // Takes up to `frames` frames from the queue into userBuffer_, a partial
     // frame carried over to the next call; answers the whole ones.
     size_t TakeFrames(size_t frames);
@@ -36,25 +39,26 @@ private:
     const int16_t *ServerSamples(size_t frames);
     // To the server; a write it refuses fails the stream.
     bool Write(const int16_t *samples, size_t frames);
-    void ReportPlayed();
+    void ReportPlayed(int64_t now);
     void AskTiming();
     void Drain();
+    // The next wake: when the clock reaches what the layer waits for.
+    void Plan(int64_t now);
 
     static void OnWrite(pa_stream *s, size_t bytes, void *userdata);
     static void OnUnderflow(pa_stream *s, void *userdata);
     static void OnStarted(pa_stream *s, void *userdata);
     static void OnTiming(pa_stream *s, void *userdata);
-    static void OnTick(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata);
 
     PlaybackSource *const source_;
     const bool eightBit_;
-    const uint64_t leadFrames_;
     PlayClock clock_;
     bool running_ = false;
-    pa_time_event *tick_ = nullptr;
-    uint64_t taken_ = 0;  // bytes Take has given this run
-    bool leadWritten_ = false;
-    uint64_t writtenFrames_ = 0;  // to the server this run, the lead included
+    pa_usec_t wake_ = kNever;
+    bool queued_ = false;         // queued since the last wake, not taken yet
+    int64_t askedAt_ = 0;         // the last timing asked for by a wake
+    uint64_t taken_ = 0;          // bytes Take has given this run
+    uint64_t writtenFrames_ = 0;  // to the server this run
     bool draining_ = false;       // a drain asked for since the last write
     bool playedOnce_ = false;     // the server reported it playing this run
     uint64_t played_ = 0;         // bytes reported to Played this run

@@ -65,18 +65,9 @@ MMRESULT PulseAudioBackend::OpenPlayback(const WAVEFORMATEX &format, PlaybackSou
 
 MMRESULT PulseAudioBackend::Connection(uint64_t deadline, std::shared_ptr<pulse::Connection> *connection)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
     std::shared_ptr<pulse::Connection> shared = connection_.lock();
-    if (shared) {
-        bool usable;
-        {
-            pulse::LoopLock lock(shared->loop());
-            usable = shared->Usable();
-        }
-        // Dropped outside the lock: this may be the last reference.
-        if (!usable)
-            shared.reset();
-    }
+    if (shared && !shared->Usable())
+        shared.reset();
     if (!shared) {
         shared = std::make_shared<pulse::Connection>();
         MMRESULT result = shared->Connect(deadline);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 
 #include "audio_backend.h"
 
@@ -16,7 +15,9 @@ class Connection;
 // The wave mapper is the server's default source and default sink, or the
 // ones PULSE_SOURCE and PULSE_SINK name. Streams of one server share a
 // connection, made on the first open and dropped with the last stream, so
-// an idle program holds no connection and no timer.
+// an idle program holds no connection and no timer. Everything runs on the
+// thread that opens the streams, inside its waits on its default GLib
+// context (pulse_connection.h).
 class PulseAudioBackend : public AudioBackend {
 public:
     PulseAudioBackend();
@@ -33,7 +34,6 @@ private:
     // The shared connection, made if there is none that works; by `deadline`.
     MMRESULT Connection(uint64_t deadline, std::shared_ptr<pulse::Connection> *connection);
 
-    std::mutex mutex_;
     std::weak_ptr<pulse::Connection> connection_;
 };
 

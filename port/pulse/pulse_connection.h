@@ -1,9 +1,25 @@
 // One connection to the sound server (PulseAudio, or PipeWire's PulseAudio
-// service) on a mainloop thread of its own, shared by the streams opened
-// while it lasts, and the waits on it that give up rather than hang.
+// service), shared by the streams opened while it lasts.
+//
+// It runs on the dialog's thread, as everything in the layer does: libpulse's
+// GLib adapter on a context of the connection's own, polled by a source in
+// the thread's default context, the one Qt's event loop waits on. So the
+// server is heard from inside WindowBackend::WaitForEvents, between two of
+// the dialog's messages, and its callbacks may post messages but never
+// deliver one.
+//
+// What the server sends is not read as it comes but when a stream wants it:
+// at the time the stream's next block is due (Waker::NextWake), all of it at
+// once, and streams due close together are woken together. So the program
+// wakes about once a block rather than once a message; what it asks of the
+// server (writes, corks) still goes out at once.
 #pragma once
 
+#include <glib.h>
+#include <pulse/glib-mainloop.h>
 #include <pulse/pulseaudio.h>
+
+#include <vector>
 
 #include <mmsystem.h>
 
@@ -13,62 +29,101 @@ namespace port::pulse {
 extern const char kApplicationName[];
 extern const char kApplicationId[];  // also the name of its icon
 
-// Locks the mainloop unless the caller already runs on it.
-class LoopLock {
-public:
-    explicit LoopLock(pa_threaded_mainloop *loop);
-    ~LoopLock();
-    LoopLock(const LoopLock &) = delete;
-    LoopLock &operator=(const LoopLock &) = delete;
+constexpr pa_usec_t kNever = UINT64_MAX;
 
-private:
-    pa_threaded_mainloop *loop_;
+// A stream on the connection, as the connection sees it.
+class Waker {
+public:
+    // When it next wants the server's messages read and Woken called
+    // (pa_rtclock_now() time), or kNever.
+    virtual pa_usec_t NextWake() const = 0;
+    // Whether it waits for the server's next message now: while one does,
+    // the connection reads each as it comes.
+    virtual bool Awaiting(pa_usec_t now) const = 0;
+    // A wake, its own or another stream's: everything the server sent so
+    // far has been read.
+    virtual void Woken(pa_usec_t now) = 0;
+
+protected:
+    ~Waker() = default;
 };
 
 class Connection {
 public:
-    Connection() = default;
+    // On the dialog's thread, whose default GLib context must be iterated
+    // for the connection to be heard from.
+    Connection();
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
     // Connects, or fails, by `deadline` (pa_rtclock_now() time).
     MMRESULT Connect(pa_usec_t deadline);
-    pa_threaded_mainloop *loop() const { return loop_; }
     pa_context *context() const { return context_; }
+    pa_mainloop_api *api() const { return pa_glib_mainloop_get_api(loop_); }
 
-    // The rest is called with the mainloop locked.
-    bool Usable() const { return !stale_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
+    bool Usable() const { return !stale_ && context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
     // The server stopped answering: later opens make a new connection.
     void MarkStale() { stale_ = true; }
-    // Waits until `done()` or the deadline; answers `done()`.
+    // Waits until `done()` or the deadline, hearing only the server meanwhile;
+    // answers `done()`.
     template <typename Done>
     bool WaitUntil(pa_usec_t deadline, Done done);
 
-private:
-    struct Deadline {
-        pa_threaded_mainloop *loop;
-        bool expired;
-    };
-    static void OnState(pa_context *, void *userdata);
-    static void OnDeadline(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata);
+    void Add(Waker *waker);
+    void Remove(Waker *waker);
 
-    pa_threaded_mainloop *loop_ = nullptr;
+    // Streams due within this of the first one are woken with it, at the
+    // latest of their times: a block's capture and its playback fall due
+    // apart by the difference of the server's latencies, 10 to 60 ms on
+    // the test rigs, and one wake serves both. Half a block: what waits
+    // meanwhile lies in the socket, and playback still has a block queued.
+    static constexpr pa_usec_t kMergeUs = 2048 * PA_USEC_PER_SEC / 11025 / 2;
+
+private:
+    struct Pump;
+    static gboolean Prepare(GSource *source, gint *timeout);
+    static gboolean Check(GSource *source);
+    static gboolean Dispatch(GSource *source, GSourceFunc, gpointer);
+
+    // One pass of the connection's own context, blocking at most `timeoutUs`.
+    void RunOwn(pa_usec_t timeoutUs);
+    // The next wake, with the streams due close to it merged in.
+    pa_usec_t WakeTime() const;
+    // Reads what the server sent, then wakes the streams.
+    void Wake();
+    bool Awaited(pa_usec_t now) const;
+    // The own context's prepare and query, for the pump to poll; its check.
+    void PrepareOwn(gint *timeout);
+    void CheckOwn();
+
+    GMainContext *own_ = nullptr;
+    pa_glib_mainloop *loop_ = nullptr;
     pa_context *context_ = nullptr;
+    GSource *pump_ = nullptr;
     bool stale_ = false;
+    std::vector<Waker *> wakers_;
+
+    // The own context's cycle as the pump runs it: its priority, what it
+    // asked to poll (with the events it wants), what the pump polls.
+    gint ownPriority_ = 0;
+    bool ownReady_ = false;
+    bool ownChecked_ = false;
+    std::vector<GPollFD> ownFds_;
+    std::vector<GPollFD> polled_;
 };
 
 template <typename Done>
 bool Connection::WaitUntil(pa_usec_t deadline, Done done)
 {
-    Deadline state{loop_, false};
-    pa_time_event *timer = pa_context_rttime_new(context_, deadline, OnDeadline, &state);
-    if (!timer)
-        return done();
-    while (!done() && !state.expired)
-        pa_threaded_mainloop_wait(loop_);
-    pa_threaded_mainloop_get_api(loop_)->time_free(timer);
-    return done();
+    for (;;) {
+        if (done())
+            return true;
+        const pa_usec_t now = pa_rtclock_now();
+        if (now >= deadline)
+            return done();
+        RunOwn(deadline - now);
+    }
 }
 
 }  // namespace port::pulse

@@ -27,17 +27,17 @@ ServerStream::ServerStream(std::shared_ptr<Connection> connection, const WAVEFOR
       name_(name),
       corked_(corked)
 {
+    connection_->Add(this);
 }
 
 ServerStream::~ServerStream()
 {
-    LoopLock lock(loop());
     Detach();
+    connection_->Remove(this);
 }
 
 MMRESULT ServerStream::Open(pa_usec_t deadline)
 {
-    LoopLock lock(loop());
     stream_ = Connect(corked_);
     if (!stream_)
         return MMSYSERR_BADDEVICEID;
@@ -66,7 +66,6 @@ pa_stream *ServerStream::Connect(bool corked)
     pa_proplist_free(properties);
     if (!s)
         return nullptr;
-    pa_stream_set_state_callback(s, OnState, this);
     // The device is the server's default, or what PULSE_SINK or
     // PULSE_SOURCE names: libpulse reads them when none is given.
     const int flags = PA_STREAM_ADJUST_LATENCY | (corked ? PA_STREAM_START_CORKED : 0);
@@ -121,12 +120,6 @@ void ServerStream::Halt()
         Done(pa_stream_cork(stream_, 1, nullptr, nullptr));
         Done(pa_stream_flush(stream_, nullptr, nullptr));
     }
-}
-
-void ServerStream::OnState(pa_stream *, void *userdata)
-{
-    ServerStream *self = static_cast<ServerStream *>(userdata);
-    pa_threaded_mainloop_signal(self->loop(), 0);
 }
 
 }  // namespace port::pulse

@@ -13,7 +13,7 @@
 
 namespace port::pulse {
 
-class ServerStream : public AudioStream {
+class ServerStream : public AudioStream, public Waker {
 public:
     // Connects and waits until the server has the stream ready, or fails by
     // `deadline`.
@@ -32,7 +32,6 @@ protected:
     // and callbacks; answers what pa_stream_connect_* answered.
     virtual int ConnectStream(pa_stream *s, pa_stream_flags_t flags) = 0;
 
-    // The rest runs with the mainloop locked.
     // Starts a run: the stream Open made is uncorked the first time; every
     // later run gets a fresh server stream, so that its position starts at
     // zero again. Does not wait for the server.
@@ -46,7 +45,6 @@ protected:
     bool Failed() const { return failed_ || !stream_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }
     bool Ready() const { return !failed_ && stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
     pa_context *context() const { return connection_->context(); }
-    pa_threaded_mainloop *loop() const { return connection_->loop(); }
     static void Done(pa_operation *op)
     {
         if (op)
@@ -62,7 +60,6 @@ protected:
 private:
     pa_stream *Connect(bool corked);
     static void ClearCallbacks(pa_stream *s);
-    static void OnState(pa_stream *s, void *userdata);
 
     const char *const name_;
     const bool corked_;

@@ -1,47 +1,53 @@
 // The timing of the streams on the sound server. The figures behind them
-// are in docs/performance.md; the benchmarks build with other values
-// (-DLARKSPAN_PLAYBACK_LEAD_MS=..., -DLARKSPAN_CAPTURE_FRAGMENT_MS=...) to
-// measure the trade-off.
+// are in docs/performance.md.
 #pragma once
 
 #include <pulse/sample.h>
 
 namespace port::pulse {
 
-#ifndef LARKSPAN_CAPTURE_FRAGMENT_MS
-#define LARKSPAN_CAPTURE_FRAGMENT_MS 25
-#endif
-#ifndef LARKSPAN_PLAYBACK_LEAD_MS
-#define LARKSPAN_PLAYBACK_LEAD_MS 0
-#endif
+// The program's block, 2048 samples at 11025 Hz, as time.
+constexpr pa_usec_t kBlockUs = 2048 * PA_USEC_PER_SEC / 11025;
 
-// Capture arrives in fragments this long: a block is seen complete at most
-// one fragment after its last sample was recorded, and each fragment wakes
-// this process.
-constexpr pa_usec_t kCaptureFragmentMs = LARKSPAN_CAPTURE_FRAGMENT_MS;
+// Capture comes in fragments of 23.2 ms (256 frames at 11025 Hz), eight to
+// a block, so that a block ends with a fragment. On PipeWire a capture
+// stream's fragment is its node's latency, and the graph runs at the
+// smallest latency any node asks for, rounded down to a power of two: 23.2
+// ms keeps a desktop's quantum of 1024 frames at 48 kHz (21.3 ms), where a
+// fragment under 21.3 ms would halve it and one over 42.7 ms double it.
+constexpr uint32_t CaptureFragmentFrames(uint32_t rate)
+{
+    return rate * 256 / 11025 > 0 ? rate * 256 / 11025 : 1;
+}
+// A block is read this long after its last frame should have come: a
+// fragment comes when the server has all of it, up to a fragment after its
+// first frame. A block not yet full then is read fragment by fragment as
+// they come.
+constexpr pa_usec_t kCaptureMarginUs = 256 * PA_USEC_PER_SEC / 11025 + 2 * PA_USEC_PER_MSEC;
+// While no block waits to be filled, what the source records is still
+// read this often, and dropped.
+constexpr pa_usec_t kCaptureIdleWakeUs = 200 * PA_USEC_PER_MSEC;
 
-// Playback opens with this much silence ahead of the program's data, which
-// adds to the delay. The layer's wave devices keep capture and playback in
-// step, so no lead is needed to keep their block ends apart.
-constexpr pa_usec_t kPlaybackLeadMs = LARKSPAN_PLAYBACK_LEAD_MS;
+// Playback asks the server to keep this much (both servers grant 435 ms)
+// and to ask for more a block at a time. The layer's queue goes to the
+// server as it is written, whatever the server has asked for, and plays on
+// while this process is held up, as the blocks a device holds do; a reset
+// flushes it.
+constexpr pa_usec_t kPlaybackTargetUs = 500 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kPlaybackRequestUs = kBlockUs;
+// A wake that finds the block it was for not played yet (no timing report
+// yet, or the server has stopped) looks again this much later.
+constexpr pa_usec_t kPlaybackRetryUs = 50 * PA_USEC_PER_MSEC;
+// With nothing taken whose playing matters, the stream still takes what
+// the layer queued this often.
+constexpr pa_usec_t kPlaybackIdleWakeUs = 200 * PA_USEC_PER_MSEC;
 
-// Playback keeps up to this much in the server (PipeWire grants about
-// 275 ms) and is asked for more every kPlaybackRequestMs. It is more than
-// the program has queued at a time (two 2048-byte blocks at 11025 Hz), so
-// its queue goes to the server as it is written and plays on while this
-// process is held up, as the blocks a device holds do; a reset flushes it.
-constexpr pa_usec_t kPlaybackTargetMs = 500;
-constexpr pa_usec_t kPlaybackRequestMs = 25;
-
-// A running playback stream reports its position whenever the server asks
-// for more, every kPlaybackRequestMs while it plays. When the server has not
-// asked for this long (at the start, or the queue ran dry) a timer does it
-// instead, asks the queue again and asks the server where it is.
-constexpr pa_usec_t kPlayedIntervalMs = kPlaybackRequestMs + 10;
-
-// Between the server's timing reports the play clock runs on by itself,
-// but stops this long after the server was last heard from: a server that
-// is held up plays nothing either, and capture stops with it.
-constexpr int64_t kPlayClockCoastMs = 2 * kPlayedIntervalMs;
+// The server's timing is asked for this often (and after a start or an
+// underflow); between its reports the play clock runs on by itself, but
+// stops this long after the server was last heard from: a server that is
+// held up plays nothing either, and capture stops with it. It is heard
+// from at least once a block, when it asks for more.
+constexpr pa_usec_t kTimingIntervalUs = PA_USEC_PER_SEC;
+constexpr int64_t kPlayClockCoastUs = 2 * kBlockUs + 30 * PA_USEC_PER_MSEC;
 
 }  // namespace port::pulse

@@ -22,6 +22,7 @@ public:
         Schedule(audio_.clock_.Now(), run_);
     }
     void Stop() override { run_.reset(); }
+    void Queued() override {}
 
 private:
     // Delivers the samples heard over [from, from + n) when they are all in,
@@ -63,6 +64,7 @@ public:
         Schedule(audio_.clock_.Now(), run_);
     }
     void Stop() override { run_.reset(); }
+    void Queued() override {}
 
 private:
     // At each chunk boundary, what was taken before has been played; the

@@ -1,6 +1,6 @@
 // The play clock on made-up timing reports: steady playing, a server that
 // is held up, a stream that runs dry, a server that takes only part of the
-// queue (as PipeWire's ~275 ms), and a new run.
+// queue (as PipeWire's ~275 ms), a new run, and when it will get where.
 #include "play_clock.h"
 
 #include <gtest/gtest.h>
@@ -178,6 +178,48 @@ TEST(PlayClock, ResetStartsANewRunFromNothing)
     again.Write(kRate);
     again.Report(700 * kMs);
     EXPECT_NEAR((double)clock.ProgramFrames(700 * kMs), (double)Frames(90 * kMs), 2.0);
+}
+
+// The streams sleep until the clock gets to the next block's end: TimeAt
+// must be the first microsecond at which ProgramFrames answers that much,
+// or kNever when no time will do, on every kind of report above.
+TEST(PlayClock, TimeAtIsWhenProgramFramesFirstGetsThere)
+{
+    auto expectTimes = [](const PlayClock &clock, int64_t now, const char *what) {
+        for (uint64_t target = 1; target < 20000; target += 37) {
+            PlayClock probe = clock;
+            const int64_t at = probe.TimeAt(target);
+            if (at == PlayClock::kNever) {
+                EXPECT_LT(probe.ProgramFrames(now + 60000 * kMs), target) << what << ", " << target;
+                continue;
+            }
+            PlayClock before = clock, then = clock;
+            EXPECT_GE(then.ProgramFrames(at), target) << what << ", " << target;
+            if (at > now) {
+                EXPECT_LT(before.ProgramFrames(at - 1), target) << what << ", " << target;
+            }
+        }
+    };
+    PlayClock clock(kRate, Frames(30 * kMs), kCoast);
+    EXPECT_EQ(clock.TimeAt(1), PlayClock::kNever) << "nothing written";
+    Server server{clock, 5 * kMs, 12 * kMs};
+    server.Write(Frames(1000 * kMs));
+    EXPECT_EQ(clock.TimeAt(1), PlayClock::kNever) << "no report yet";
+    server.Report(40 * kMs);
+    expectTimes(clock, 40 * kMs, "playing, with a lead");
+    clock.Heard(300 * kMs);
+    expectTimes(clock, 300 * kMs, "coasting up to its limit");
+    server.Report(400 * kMs, false);
+    expectTimes(clock, 400 * kMs, "stopped");
+    PlayClock late(kRate, 0, kCoast);
+    late.Wrote(kRate, 0);
+    late.Report(100 * kMs, Frames(60 * kMs), 20 * kMs, true);
+    expectTimes(late, 100 * kMs, "started well after the first write");
+    PlayClock early(kRate, 0, kCoast);
+    Server first{early, 0, 0};
+    first.Write(kRate);
+    early.Report(50 * kMs, Frames(71 * kMs), 0, true);
+    expectTimes(early, 50 * kMs, "held back by the sample clock");
 }
 
 }  // namespace

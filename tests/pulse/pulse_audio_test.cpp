@@ -17,12 +17,14 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include "sound_rig.h"
@@ -73,6 +75,8 @@ public:
     }
     std::mutex mutex;
     std::vector<uint8_t> received;
+    // As a device that fills blocks of 2048 bytes, one after another.
+    size_t Missing() const override { return 2048 - received.size() % 2048; }
     int calls = 0;
     bool closed = false;  // set by the test once no callback may come
     int late_calls = 0;
@@ -92,7 +96,7 @@ public:
             late_calls++;
         if (taken == 0 && !started)
             start = Clock::now(), started = true;
-        size_t n = std::min(bytes, signal.size() - taken);
+        size_t n = std::min(bytes, std::min(queued, signal.size()) - taken);
         memcpy(out, signal.data() + taken, n);
         const bool stall_now = taken < stall_at && taken + n >= stall_at;
         taken += n;
@@ -116,6 +120,12 @@ public:
                              std::to_string(limit) + ")");
         played = bytes;
     }
+    // As a device that hands back blocks of 2048 bytes once played.
+    uint64_t NextMark() const override
+    {
+        const uint64_t next = std::min<uint64_t>((played / 2048 + 1) * 2048, taken);
+        return next > played ? next : 0;
+    }
     uint64_t PlayedBytes()
     {
         std::lock_guard<std::mutex> g(mutex);
@@ -137,20 +147,35 @@ public:
     std::vector<std::string> errors;
     bool closed = false;
     int late_calls = 0;
+    size_t queued = SIZE_MAX;  // how much of the signal Take may give yet
     size_t stall_at = SIZE_MAX;
     std::chrono::milliseconds stall{0};
 };
 
+// The streams run inside the waits of the thread that opened them, on its
+// default GLib context, as the dialog's do: the tests wait so too.
 template <typename Pred>
 bool WaitFor(Pred pred, std::chrono::milliseconds limit)
 {
-    auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (pred())
-            return true;
-        std::this_thread::sleep_for(10ms);
+    const auto end = Clock::now() + limit;
+    while (!pred()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        GSource *timer = g_timeout_source_new(std::min<long>(left.count(), 10));
+        g_source_set_callback(
+            timer, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+        g_source_attach(timer, nullptr);
+        g_main_context_iteration(nullptr, TRUE);
+        g_source_destroy(timer);
+        g_source_unref(timer);
     }
-    return pred();
+    return true;
+}
+
+void Pump(std::chrono::milliseconds time)
+{
+    WaitFor([] { return false; }, time);
 }
 
 // A signal of three tones, none above 1.2 kHz, so that it comes through
@@ -268,7 +293,8 @@ TEST(PulseAudioBackendTest, RejectsFormatsItCannotCarry)
 // A sound server of its own for every test.
 class PulseRigTest : public SoundRigTest {
 protected:
-    void ExpectPlayedWhole(FakeSource &source);
+    // `meanwhile` runs between the waits, as the program's handlers do.
+    void ExpectPlayedWhole(FakeSource &source, std::function<void(port::AudioStream &)> meanwhile = {});
 
     // Plays s16 mono `left` into bus's left channel, i.e. into the default source.
     void PlayIntoMic(const std::vector<int16_t> &left)
@@ -301,14 +327,14 @@ TEST_F(PulseRigTest, CaptureDeliversTheSourceIntact)
     std::vector<int16_t> played;
     for (uint8_t v : tones)
         played.push_back(static_cast<int16_t>((v - 128) * 256));
-    std::this_thread::sleep_for(300ms);
+    Pump(300ms);
     // After 50 ms of silence: the server may cut the first milliseconds of a
     // stream (PipeWire a part of its first quantum), the feeder's as well.
     std::vector<int16_t> fed(kRate / 20, 0);
     fed.insert(fed.end(), played.begin(), played.end());
     PlayIntoMic(fed);
     // The tones and a little after them arrive within 1.5 s.
-    std::this_thread::sleep_for(1500ms);
+    Pump(1500ms);
     double seconds = SecondsSince(t);
     size_t bytes = sink8.Bytes();
     in8->Stop();
@@ -355,17 +381,23 @@ std::vector<uint8_t> PlainSignal()
 
 // Plays the source's signal through the default sink; it must come out
 // whole, followed by silence, and Played must follow it.
-void PulseRigTest::ExpectPlayedWhole(FakeSource &source)
+void PulseRigTest::ExpectPlayedWhole(FakeSource &source, std::function<void(port::AudioStream &)> meanwhile)
 {
     const std::vector<uint8_t> &signal = source.signal;
     std::unique_ptr<port::AudioStream> out;
     ASSERT_EQ(backend_.OpenPlayback(Format(1, 8), &source, &out), (MMRESULT)MMSYSERR_NOERROR);
     MonitorRecorder recorder(File("out.raw"));
-    std::this_thread::sleep_for(200ms);
+    Pump(200ms);
     out->Start();
-    EXPECT_TRUE(WaitFor([&] { return source.PlayedBytes() == signal.size(); }, 4s))
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            if (meanwhile)
+                meanwhile(*out);
+            return source.PlayedBytes() == signal.size();
+        },
+        4s))
         << "played " << source.PlayedBytes();
-    std::this_thread::sleep_for(300ms);
+    Pump(300ms);
     out.reset();
     std::vector<int16_t> heard = recorder.Finish();
     {
@@ -412,6 +444,22 @@ TEST_F(PulseRigTest, PlaybackRidesOutAStalledFeedingThread)
     ExpectPlayedWhole(source);
 }
 
+// As the program plays: two blocks queued at a time, and each one more once
+// a block has come back. What is queued while the stream runs must reach
+// the server in time: the server's own requests are read only at the next
+// wake, a block later.
+TEST_F(PulseRigTest, BlocksQueuedAsOthersComeBackPlayWithoutAGap)
+{
+    FakeSource source(PlainSignal());
+    source.queued = 2 * 2048;
+    ExpectPlayedWhole(source, [&](port::AudioStream &out) {
+        if (source.queued < source.signal.size() && source.PlayedBytes() + 2048 >= source.queued) {
+            source.queued += 2048;
+            out.Queued();
+        }
+    });
+}
+
 TEST_F(PulseRigTest, StopEndsTheRunAndStartBeginsAnother)
 {
     FakeSink sink;
@@ -430,7 +478,7 @@ TEST_F(PulseRigTest, StopEndsTheRunAndStartBeginsAnother)
             std::lock_guard<std::mutex> g1(sink.mutex), g2(source.mutex);
             sink.closed = source.closed = true;
         }
-        std::this_thread::sleep_for(300ms);
+        Pump(300ms);
         std::lock_guard<std::mutex> g1(sink.mutex), g2(source.mutex);
         EXPECT_EQ(sink.late_calls, 0) << "run " << run;
         EXPECT_EQ(source.late_calls, 0) << "run " << run;
@@ -460,7 +508,7 @@ TEST_F(PulseRigTest, DestroyingRunningStreamsEndsCallbacks)
         std::lock_guard<std::mutex> g1(sink.mutex), g2(source.mutex);
         sink.closed = source.closed = true;
     }
-    std::this_thread::sleep_for(200ms);
+    Pump(200ms);
     std::lock_guard<std::mutex> g1(sink.mutex), g2(source.mutex);
     EXPECT_EQ(sink.late_calls + source.late_calls, 0);
 }
@@ -508,10 +556,10 @@ TEST_F(PulseRigTest, KilledServerStopsCallbacksAndReopenReconnects)
     out->Start();
     EXPECT_TRUE(WaitFor([&] { return sink.Bytes() > 0 && source.PlayedBytes() > 0; }, 2s));
     ASSERT_EQ(kill(pid_, SIGKILL), 0);
-    std::this_thread::sleep_for(300ms);
+    Pump(300ms);
     size_t captured = sink.Bytes();
     uint64_t played = source.PlayedBytes();
-    std::this_thread::sleep_for(300ms);
+    Pump(300ms);
     EXPECT_EQ(sink.Bytes(), captured);
     EXPECT_EQ(source.PlayedBytes(), played);
     auto t = Clock::now();
