@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 
 #include <windows.h>
@@ -83,6 +84,14 @@ int main(int argc, char **argv)
 
     // The program takes no arguments, and Qt must not read its own options
     // (-style, -platform, ...) from them either.
+    // The sound server is heard from inside Qt's waits, on GLib's default
+    // context (pulse/pulse_connection.h), so Qt's event loop must be GLib's.
+    unsetenv("QT_NO_GLIB");
+    // The band is drawn every block; in an image shared with the X server,
+    // Qt would first wait for the server to have read the last one, a round
+    // trip every block. Sent with the request, the image needs no wait.
+    setenv("QT_XCB_NO_MITSHM", "1", 0);
+
     char programName[] = "larkspan";
     char *qtArgv[] = {argc > 0 ? argv[0] : programName, nullptr};
     int qtArgc = 1;
@@ -93,6 +102,10 @@ int main(int argc, char **argv)
     // On Wayland the window's app id, by which a desktop finds the program's
     // desktop entry, org.example.Larkspan.desktop, for its name and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Larkspan"));
+    if (!QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib")) {
+        fprintf(stderr, "larkspan: this Qt does not wait for events on GLib, which the sound needs\n");
+        return 1;
+    }
 
     port::QtWindowBackend window;
     port::PulseAudioBackend audio;
