@@ -8,14 +8,12 @@ recording of the rig's bus.
       is 2 ms at +16384, positive, so Wine's underrun padding (zero bytes in
       8-bit, full scale negative) is never taken for one.
 
-  click_delays.py analyze RECORDING.raw NAME [blocks [LEAD_MS]]
+  click_delays.py analyze RECORDING.raw NAME [blocks]
       The recording is raw s16le stereo at 11025 Hz: left is what went in,
       right is what came out. Prints "NAME.figure value unit" lines. An input
       click heard no time between 50 and 950 ms later is a dropped block; one
       heard more than once, a repeated block (its copies come a block apart).
-      With "blocks" the delay is also given in blocks and over two blocks;
-      LEAD_MS is a phase the sound layer puts between capture and playback
-      on purpose, and the delay over two blocks and that lead is printed too.
+      With "blocks" the delay is also given in blocks and over two blocks.
 """
 import struct
 import sys
@@ -52,7 +50,7 @@ def onsets(channel, refractory):
     return found
 
 
-def analyze(path, name, blocks, lead_ms):
+def analyze(path, name, blocks):
     data = open(path, 'rb').read()
     n = len(data) // 4
     values = struct.unpack('<%dh' % (2 * n), data[:4 * n])
@@ -93,15 +91,13 @@ def analyze(path, name, blocks, lead_ms):
         return
     fig('delay_median_blocks', '%.3f' % (median / BLOCK_MS), 'blocks')
     fig('delay_over_2_blocks', '%.1f' % (median - 2 * BLOCK_MS), 'ms')
-    if lead_ms is not None:
-        fig('delay_over_2_blocks_and_lead', '%.1f' % (median - 2 * BLOCK_MS - lead_ms), 'ms')
 
 
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == 'make':
         make(int(sys.argv[2]))
-    elif len(sys.argv) in (4, 5, 6) and sys.argv[1] == 'analyze' and sys.argv[4:5] in ([], ['blocks']):
-        analyze(sys.argv[2], sys.argv[3], len(sys.argv) > 4, float(sys.argv[5]) if len(sys.argv) == 6 else None)
+    elif len(sys.argv) in (4, 5) and sys.argv[1] == 'analyze' and sys.argv[4:5] in ([], ['blocks']):
+        analyze(sys.argv[2], sys.argv[3], len(sys.argv) > 4)
     else:
         sys.exit(__doc__)
 

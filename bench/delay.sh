@@ -17,15 +17,13 @@ bench_deps
 app=$(bench_linux_app) || exit 1
 exe=$(bench_windows_exe) || exit 1
 bench_machine
-# The phase the pulse backend puts between capture and playback on purpose.
-lead=$(grep -o 'define LARKSPAN_PLAYBACK_LEAD_MS [0-9]*' "$BENCH_ROOT/port/pulse/tuning.h" | grep -o '[0-9]*$')
-note "$count clicks each; pulse backend playback lead: ${lead:-?} ms"
+note "$count clicks each"
 e2e_open display sound
 note "sound server: $LARKSPAN_SOUND_SERVER"
 python3 "$BENCH_ROOT/bench/click_delays.py" make "$count" >"$E2E_DIR/clicks.raw"
 
 # Plays the click train into the bus while recording it, then prints the figures.
-measure() {  # name [blocks [lead_ms]]
+measure() {  # name [blocks]
     e2e_record_bus "$E2E_DIR/$1.raw"
     sleep 0.3
     "${E2E_PACAT[@]}" --latency-msec=200 "$E2E_DIR/clicks.raw"
@@ -39,7 +37,7 @@ note "Linux build: $app"
 if bench_start_linux "$app" && app_record && bench_wait_streams; then
     note "window ${WIDTH}x$HEIGHT, base units $DLG_BX x $DLG_BY"
     sleep 2
-    measure linux blocks "$lead"
+    measure linux blocks
 else
     note "the Linux build did not start recording"
     status=1

@@ -8,8 +8,7 @@
 #   bench/loop.sh [--short] [--load none|busy|build] [--trace] [--keep DIR] [--pipeline] [SECONDS]
 #                                     default none, 60 s; --short: 10 s
 #
-# LARKSPAN_SOUND_SERVER chooses the server, LARKSPAN_APP the program (the
-# benchmarks build other leads and fragments into folders of their own).
+# LARKSPAN_SOUND_SERVER chooses the server, LARKSPAN_APP the program.
 # --load busy: two processes that spin; build: a C++ build with -j2, over
 # and over (bench/load.sh). --trace: the program writes its sound trace and
 # bench/trace_report.py's verdict is printed too (the trace costs CPU time:
