@@ -110,29 +110,43 @@ void PlaybackStream::Woken(pa_usec_t)
     Plan(now);
 }
 
+bool PlaybackStream::Awaiting(pa_usec_t now) const
+{
+    if (!running_ || draining_ || writtenFrames_ == 0 || Failed())
+        return false;
+    const int64_t dry = clock_.TimeAt(writtenFrames_);
+    return dry != PlayClock::kNever && dry <= (int64_t)now;
+}
+
 void PlaybackStream::Plan(int64_t now)
 {
-    for (bool first = true;; first = false) {
-        if (!running_ || Failed()) {
-            wake_ = kNever;
-            return;
-        }
-        const uint64_t mark = source_->NextMark();
-        if (mark == 0) {
-            wake_ = now + kPlaybackIdleWakeUs;
-            return;
-        }
-        const int64_t at = clock_.TimeAt(mark / userFrame_);
-        // Due already by a report just in: said at once, and the next mark
-        // planned for. Still due after that, the layer waits for something
-        // else (capture) and is asked again a little later.
-        if (first && at <= now) {
-            ReportPlayed(now);
-            continue;
-        }
-        wake_ = at == PlayClock::kNever || at <= now ? now + (int64_t)kPlaybackRetryUs : at;
+    if (!running_ || Failed()) {
+        wake_ = kNever;
         return;
     }
+    int64_t at = MarkTime();
+    // Due already by a report just in: said at once, and the next mark
+    // planned for. Still due after that, the layer waits for something else
+    // (capture), and is asked again a little later.
+    if (at <= now) {
+        ReportPlayed(now);
+        at = MarkTime();
+    }
+    int64_t wake = at == PlayClock::kNever || at <= now ? now + (int64_t)kPlaybackRetryUs : at;
+    if (source_->NextMark() == 0)
+        wake = now + kPlaybackIdleWakeUs;
+    // And when what was written will have played out, should nothing more
+    // come: the server's word that it ran dry is awaited from then on.
+    const int64_t dry = clock_.TimeAt(writtenFrames_);
+    if (dry != PlayClock::kNever && dry > now)
+        wake = std::min(wake, dry);
+    wake_ = wake;
+}
+
+int64_t PlaybackStream::MarkTime() const
+{
+    const uint64_t mark = source_->NextMark();
+    return mark == 0 ? PlayClock::kNever : clock_.TimeAt(mark / userFrame_);
 }
 
 void PlaybackStream::AskTiming()

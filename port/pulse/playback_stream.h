@@ -22,7 +22,8 @@ public:
 
     // What the layer queues is taken at the next wake, due at once.
     pa_usec_t NextWake() const override { return !running_ ? kNever : queued_ && stream_ ? 0 : wake_; }
-    bool Awaiting(pa_usec_t) const override { return false; }
+    // Run dry, it waits for the server to say so (and drains the stream).
+    bool Awaiting(pa_usec_t now) const override;
     // Reports what was played, writes what the server has room for, and
     // asks the server for its timing, which the next wake reads.
     void Woken(pa_usec_t now) override;
@@ -44,6 +45,8 @@ private:
     void Drain();
     // The next wake: when the clock reaches what the layer waits for.
     void Plan(int64_t now);
+    // When the clock reaches the layer's next mark, or PlayClock::kNever.
+    int64_t MarkTime() const;
 
     static void OnWrite(pa_stream *s, size_t bytes, void *userdata);
     static void OnUnderflow(pa_stream *s, void *userdata);

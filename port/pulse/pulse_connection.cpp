@@ -20,6 +20,9 @@ namespace {
 
 GSourceFuncs pumpFuncs = {};
 
+// A wake reads at most this many messages: a block's at 1 ms each, and more.
+constexpr int kMostMessages = 1000;
+
 // Milliseconds GLib waits for a wait of `us`, rounded up: a wake is never early.
 gint TimeoutMs(pa_usec_t us)
 {
@@ -117,8 +120,9 @@ pa_usec_t Connection::WakeTime() const
 
 void Connection::Wake()
 {
-    // Everything the server has sent, each message's callbacks in turn.
-    while (g_main_context_iteration(own_, FALSE)) {
+    // Everything the server has sent, each message's callbacks in turn; a
+    // source that stayed ready for ever would not hold the dialog up.
+    for (int i = 0; i < kMostMessages && g_main_context_iteration(own_, FALSE); i++) {
     }
     // Every stream, due or not: what one heard may be what another waited
     // for (a played block goes back once capture has heard as far).
