@@ -422,6 +422,25 @@ TEST_F(QtDialogTest, MessageBoxIsWindowModalAndSaysWhenClosed)
     EXPECT_EQ(input_.clicks, std::vector<int>{IDC_RECORD});
 }
 
+// The program's own title bar: the window's caption to assistive
+// technology, each of its buttons a push button under its Windows name,
+// the close box closing the window as the frame's close box does.
+TEST_F(QtDialogTest, OwnTitleBarAsScreenReadersSeeIt)
+{
+    auto *bar = new TitleBar(dialog_, Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint, true);
+    QAccessibleInterface *barInfo = QAccessible::queryAccessibleInterface(bar);
+    ASSERT_NE(barInfo, nullptr);
+    EXPECT_EQ(barInfo->role(), QAccessible::TitleBar);
+    EXPECT_EQ(barInfo->text(QAccessible::Name), dialog_->windowTitle());
+    ASSERT_EQ(barInfo->childCount(), 2);
+    QAccessibleInterface *close = barInfo->child(0);
+    EXPECT_EQ(close->role(), QAccessible::Button);
+    EXPECT_EQ(close->text(QAccessible::Name), "Close");
+    EXPECT_EQ(barInfo->child(1)->text(QAccessible::Name), "Minimize");
+    close->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return input_.closes == 1; }));
+}
+
 // Fills the whole client area with one colour, 0x00RRGGBB.
 void Fill(const Surface &surface, uint32_t color)
 {
