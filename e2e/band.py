@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Finds the waveform band in a screenshot and measures it and its dots.
 
-    band.py PNG [--title]
+    band.py PNG [--title [--desktop PNG]]
 
-The band is the widest run of black and green (#00FF00) pixels in a row,
-from the first row that has it down as far as its left and right edge
-pixels stay black or green (the controls may cover its middle). Prints one
-line of figures, in device pixels:
+The band is the widest run of black and green (#00FF00) pixels, or blends
+of the two, in a row, from the first row that has it down as far as its
+left and right edge pixels stay so (the controls may cover its middle).
+Prints one line of figures, in device pixels:
 
     band X Y WIDTH HEIGHT green N box X Y WIDTH HEIGHT
 
@@ -14,15 +14,18 @@ where N counts the pure green pixels inside the band and the box bounds
 them, relative to the band's top-left corner (all zero when there are
 none). Exits 1 when the screenshot has no band.
 
-With --title, a second line: "title X Y WIDTH HEIGHT groups N text TEXT"
-for the title bar right above the band (rows whose left pixel has the
-colour of the row above the band): N groups of ink, apart where a gap is
-over a third of the bar's height; TEXT the first, read with tesseract."""
+With --title, a second line, "title X Y WIDTH HEIGHT groups N button X Y
+above WHAT text TEXT", for the title bar right above the band (rows whose
+left pixel has the colour of the row above the band): N groups of ink,
+apart where a gap is over a third of the bar's height, BUTTON the last
+one's centre, TEXT the first, read with tesseract; WHAT "desktop" where the
+row above the bar is as in --desktop's screenshot (the empty desktop),
+else "other" ("?" without one)."""
 import shutil
 import subprocess
 import sys
 
-BLACK, GREEN = b'\x00\x00\x00', b'\x00\xff\x00'
+GREEN = b'\x00\xff\x00'
 
 
 def read_ppm(path):
@@ -43,23 +46,25 @@ def read_ppm(path):
 
 
 def in_band(row, x):
-    return row[3 * x:3 * x + 3] in (BLACK, GREEN)
+    """Black, green, or a blend of the two, as a compositor's scaling makes."""
+    return row[3 * x] == 0 and row[3 * x + 2] == 0
 
 
-def longest_run(row, width):
+def longest_run(row, width, black_desktop):
     best, start = (0, 0), None
     for x in range(width + 1):
         if x < width and in_band(row, x):
             start = x if start is None else start
         elif start is not None:
-            best = max(best, (x - start, -start))
+            if not (black_desktop and (start == 0 or x == width)):  # KWin's desktop is black
+                best = max(best, (x - start, -start))
             start = None
     return -best[1], best[0]
 
 
 def main():
     width, height, rows = read_ppm(sys.argv[1])
-    runs = [longest_run(row, width) for row in rows]
+    runs = [longest_run(row, width, in_band(rows[0], 0)) for row in rows]
     widest = max(length for _, length in runs)
     if widest < 64:
         print('no band')
@@ -101,11 +106,19 @@ def title(path, rows, left, width, bottom):
     text = '?'
     if groups and shutil.which('tesseract'):  # dark ink on light, about 100 pixels high
         image = subprocess.run(['convert', path, '-crop', '%dx%d+%d+%d' % (groups[0][1] + 4, height, left, top),
-                                '-colorspace', 'gray', '-scale', '%d%%' % (10400 // height)]
+                                '-colorspace', 'gray', '-resize', '%d%%' % (10400 // height)]
                                + ['-negate'] * (sum(background) < 384) + ['png:-'], capture_output=True).stdout
         text = subprocess.run(['tesseract', '-', '-', '--psm', '7'], input=image,
                               capture_output=True).stdout.decode().strip()
-    print('title %d %d %d %d groups %d text %s' % (left, top, width, height, len(groups), text))
+    above = '?'
+    if '--desktop' in sys.argv and top > 0:
+        desktop = read_ppm(sys.argv[sys.argv.index('--desktop') + 1])[2][top - 1]
+        # mutter dithers its background: two shots differed by 1 in a channel.
+        above = 'desktop' if all(abs(a - b) <= 2 for a, b in zip(rows[top - 1][3 * left:3 * (left + width)],
+                                                                  desktop[3 * left:])) else 'other'
+    button = left + (groups[-1][0] + groups[-1][1]) // 2 if groups else 0
+    print('title %d %d %d %d groups %d button %d %d above %s text %s'
+          % (left, top, width, height, len(groups), button, top + height // 2, above, text))
 
 
 main()
