@@ -16,11 +16,11 @@ none). Exits 1 when the screenshot has no band.
 
 With --title, a second line, "title X Y WIDTH HEIGHT groups N button X Y
 above WHAT text TEXT", for the title bar right above the band (rows whose
-left pixel has the colour of the row above the band): N groups of ink,
-apart where a gap is over a third of the bar's height, BUTTON the last
-one's centre, TEXT the first, read with tesseract; WHAT "desktop" where the
-row above the bar is as in --desktop's screenshot (the empty desktop),
-else "other" ("?" without one)."""
+left pixel has the colour of the row above the band; as wide as its top
+row): N groups of ink, apart where a gap is over a third of the bar's
+height, BUTTON the last one's centre, TEXT the first, read with tesseract;
+WHAT "desktop" where the row above the bar is as in --desktop's screenshot
+(the empty desktop), else "other" ("?" without one)."""
 import shutil
 import subprocess
 import sys
@@ -95,6 +95,10 @@ def title(path, rows, left, width, bottom):
     while top > 0 and pixel(left, top - 1) == pixel(left, bottom - 1):
         top -= 1
     height, background = bottom - top, pixel(left, bottom - 1)
+    right = left  # the bar's own width: along its top row, which has no ink
+    while pixel(right, top) == background:
+        right += 1
+    width = right - left
     groups, gap = [], height
     for x in range(width):
         if any(sum(abs(a - b) for a, b in zip(pixel(left + x, y), background)) > 96 for y in range(top, bottom)):
