@@ -39,9 +39,10 @@ shot() {  # name
     desktop_screenshot "$png" && keep "$png"
     figures=$(python3 "$here/band.py" "$png" --title --desktop "$DESKTOP_SHOT")
     echo "$figures" | sed 's/^/  /'
-    read -r _ BAND_X BAND_Y BAND_WIDTH BAND_HEIGHT _ GREEN _ GREEN_BOX <<<"$figures"
+    # Noughts where there is no band, so that the checks fail and the rest runs.
+    read -r _ BAND_X BAND_Y BAND_WIDTH BAND_HEIGHT _ GREEN _ GREEN_BOX < <(grep '^band ' <<<"$figures" || echo b 0 0 0 0 g 0)
     read -r _ TITLE_X TITLE_Y TITLE_WIDTH TITLE_HEIGHT _ TITLE_GROUPS _ CLOSE_X CLOSE_Y _ TITLE_ABOVE _ TITLE_TEXT \
-        < <(grep '^title ' <<<"$figures")
+        < <(grep '^title ' <<<"$figures" || echo 't 0 0 0 0 g 0 b 0 0 a none t ?')
 }
 # The program's title bar in the accessibility tree: the window's first
 # child, named by its caption, its close box a push button "Close" to press.
