@@ -12,7 +12,8 @@ Prints one line of figures, in device pixels:
 
 where N counts the pure green pixels inside the band and the box bounds
 them, relative to the band's top-left corner (all zero when there are
-none). Exits 1 when the screenshot has no band.
+none). Exits 1 when the screenshot has no band. Where the empty desktop
+(--desktop) is black, a run that reaches the screen's edge is desktop.
 
 With --title, a second line, "title X Y WIDTH HEIGHT groups N button X Y
 above WHAT text TEXT", for the title bar right above the band (rows whose
@@ -56,7 +57,7 @@ def longest_run(row, width, black_desktop):
         if x < width and in_band(row, x):
             start = x if start is None else start
         elif start is not None:
-            if not (black_desktop and (start == 0 or x == width)):  # KWin's desktop is black
+            if not (black_desktop and (start == 0 or x == width)):  # as KWin's is
                 best = max(best, (x - start, -start))
             start = None
     return -best[1], best[0]
@@ -64,7 +65,8 @@ def longest_run(row, width, black_desktop):
 
 def main():
     width, height, rows = read_ppm(sys.argv[1])
-    runs = [longest_run(row, width, in_band(rows[0], 0)) for row in rows]
+    desktop = read_ppm(sys.argv[sys.argv.index('--desktop') + 1])[2] if '--desktop' in sys.argv else None
+    runs = [longest_run(row, width, desktop is not None and in_band(desktop[0], 0)) for row in rows]
     widest = max(length for _, length in runs)
     if widest < 64:
         print('no band')
@@ -85,10 +87,10 @@ def main():
     gx, gy, gw, gh = (box[0] - left, box[1] - top, box[2] - box[0] + 1, box[3] - box[1] + 1) if box else (0,) * 4
     print('band %d %d %d %d green %d box %d %d %d %d' % (left, top, widest, bottom - top + 1, green, gx, gy, gw, gh))
     if '--title' in sys.argv:
-        title(sys.argv[1], rows, left, widest, top)
+        title(sys.argv[1], rows, left, widest, top, desktop)
 
 
-def title(path, rows, left, width, bottom):
+def title(path, rows, left, width, bottom, desktop):
     def pixel(x, y):
         return rows[y][3 * x:3 * x + 3]
     top = bottom
@@ -115,11 +117,10 @@ def title(path, rows, left, width, bottom):
         text = subprocess.run(['tesseract', '-', '-', '--psm', '7'], input=image,
                               capture_output=True).stdout.decode().strip()
     above = '?'
-    if '--desktop' in sys.argv and top > 0:
-        desktop = read_ppm(sys.argv[sys.argv.index('--desktop') + 1])[2][top - 1]
+    if desktop and top > 0:
         # mutter dithers its background: two shots differed by 1 in a channel.
         above = 'desktop' if all(abs(a - b) <= 2 for a, b in zip(rows[top - 1][3 * left:3 * (left + width)],
-                                                                  desktop[3 * left:])) else 'other'
+                                                                  desktop[top - 1][3 * left:])) else 'other'
     button = left + (groups[-1][0] + groups[-1][1]) // 2 if groups else 0
     print('title %d %d %d %d groups %d button %d %d above %s text %s'
           % (left, top, width, height, len(groups), button, top + height // 2, above, text))
