@@ -26,8 +26,8 @@ desktop_accessibility() {
 desktop_start() {  # weston|mutter|kwin scale [weston options...]
     DESKTOP=$1 DESKTOP_PIDS=() DESKTOP_SHOT=$E2E_DIR/desktop-$1-$2.png
     DESKTOP_WHY="$1 is not installed (scripts/deps.sh test)"
-    export WAYLAND_DISPLAY=wayland-larkspan-$$-$1
-    local scale=$2 socket=$XDG_RUNTIME_DIR/wayland-larkspan-$$-$1 settings=$XDG_CONFIG_HOME/glib-2.0/settings
+    export WAYLAND_DISPLAY=wayland-$$-$1  # short: the private runtime folder may be deep
+    local scale=$2 socket=$XDG_RUNTIME_DIR/wayland-$$-$1 settings=$XDG_CONFIG_HOME/glib-2.0/settings
     shift 2
     case $DESKTOP in
     weston)  # weston-screenshooter needs --debug and the pixman renderer
