@@ -77,9 +77,8 @@ desktop_wait_for() {  # socket: while the compositor runs
     done
     return 1
 }
-desktop_stop() {
-    kill "${DESKTOP_PIDS[@]}" 2>/dev/null
-    wait "${DESKTOP_PIDS[@]}" 2>/dev/null
+desktop_stop() {  # (a bare wait would wait for every job)
+    [ ${#DESKTOP_PIDS[@]} = 0 ] || { kill "${DESKTOP_PIDS[@]}" 2>/dev/null; wait "${DESKTOP_PIDS[@]}" 2>/dev/null; }
 }
 desktop_dbus() { "$DESKTOP_PYTHON" "$DESKTOP_LIB_DIR/compositor.py" "$@"; }  # compositor.py command...
 

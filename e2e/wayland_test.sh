@@ -76,7 +76,7 @@ title_bar() {
 run() {  # compositor scale
     echo "On $1, scale $2"
     desktop_start "$1" "$2" --config="$E2E_DIR/weston.ini" || { echo "  skipped: $DESKTOP_WHY" && return; }
-    start "$E2E_DIR/app-$1-$2.log" || { E2E_FAILS=$((E2E_FAILS + 1)) && desktop_stop && return; }
+    start "$E2E_DIR/app-$1-$2.log" || { E2E_FAILS=$((E2E_FAILS + 1)); desktop_stop; return; }
     if [ "$2" = 1 ]; then
         # Qt's display plugins are libraries it loads: Wayland's, and not X's.
         e2e_check "on Qt's Wayland plugin, not X" \
