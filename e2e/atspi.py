@@ -4,8 +4,9 @@ through AT-SPI, and its push buttons pressed the same way.
 
     atspi.py tree APP                print the tree of application APP
     atspi.py press APP NAME          do the "Press" action of push button NAME
-    atspi.py wait APP NAME STATE...  wait up to 10 s until push button NAME has
-                                     every STATE (AT-SPI's names: enabled,
+                                     (WINDOW/NAME: the one in window WINDOW)
+    atspi.py wait APP NAME STATE...  wait up to 10 s until push button NAME
+                                     is there and has every STATE (AT-SPI's names: enabled,
                                      focused, ...; "!focused" for its absence)
 
 Debian's python3 with python3-gi and gir1.2-atspi-2.0; the session bus in
@@ -59,11 +60,18 @@ def walk(node, depth=0):
             yield from walk(child, depth + 1)
 
 
-def button(app, name):
-    for node, _ in walk(app):
-        if node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == name:
-            return node
-    sys.exit('atspi: no push button "%s"' % name)
+def button(app, name, wait=0):
+    """The push button, waiting up to `wait` seconds for it to come."""
+    window, _, name = name.rpartition('/')
+    end = time.time() + wait
+    while True:
+        scope = next((node for node, _ in walk(app) if node.get_name() == window), None) if window else app
+        for node, _ in walk(scope) if scope else []:
+            if node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == name:
+                return node
+        if time.time() > end:
+            sys.exit('atspi: no push button "%s"%s' % (name, ' in "%s"' % window if window else ''))
+        time.sleep(0.2)
 
 
 def tree(app):
@@ -82,7 +90,7 @@ def press(app, name):
 
 
 def wait(app, name, wanted):
-    node = button(app, name)
+    node = button(app, name, TIMEOUT)
     end = time.time() + TIMEOUT
     while True:
         have = states(node)

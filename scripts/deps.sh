@@ -64,6 +64,9 @@ group_packages() {  # group
     echo clang-format libgtest-dev libgmock-dev libbenchmark-dev valgrind git xclip x11-apps
     # Wayland and screen-reader tests: a compositor, a session bus, AT-SPI from python.
     echo weston dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-gi
+    # GNOME's and KDE's compositors, headless; mutter's screenshots come
+    # through PipeWire and GStreamer, KWin's title bars from its Breeze style.
+    echo mutter gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-good kwin-wayland kwin-style-breeze
     # Reads the title bar's caption back out of the Wayland screenshots.
     echo tesseract-ocr
     # The tests' private servers, both where no desktop runs one: never the

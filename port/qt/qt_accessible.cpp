@@ -19,6 +19,7 @@ namespace {
 
 const char kDialogWindow[] = "larkspanDialogWindow";
 const char kTabStop[] = "larkspanTabStop";
+const char kTitleBar[] = "larkspanTitleBar";
 
 // "&Record" as a reader says it: the mnemonic marks gone, "&&" an ampersand.
 QString WithoutMnemonics(const QString &text)
@@ -72,6 +73,18 @@ private:
     QPushButton *button() const { return static_cast<QPushButton *>(widget()); }
 };
 
+// A title bar is its window's caption, as the frame's is on Windows; its
+// buttons are its children, push buttons Qt describes itself.
+class TitleBarAccessible : public QAccessibleWidget {
+public:
+    explicit TitleBarAccessible(QWidget *bar) : QAccessibleWidget(bar, QAccessible::TitleBar) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? widget()->window()->windowTitle() : QAccessibleWidget::text(t);
+    }
+};
+
 QAccessibleInterface *DialogAccessible(const QString &, QObject *object)
 {
     if (object == nullptr || !object->isWidgetType()) {
@@ -80,6 +93,9 @@ QAccessibleInterface *DialogAccessible(const QString &, QObject *object)
     auto *widget = static_cast<QWidget *>(object);
     if (widget->property(kDialogWindow).toBool()) {
         return new QAccessibleWidget(widget, QAccessible::Dialog);
+    }
+    if (widget->property(kTitleBar).toBool()) {
+        return new TitleBarAccessible(widget);
     }
     if (widget->property(kTabStop).isValid()) {
         if (auto *button = qobject_cast<QPushButton *>(widget)) {
@@ -103,6 +119,11 @@ void InstallDialogAccessibility()
 void MarkDialogWindow(QWidget *dialog)
 {
     dialog->setProperty(kDialogWindow, true);
+}
+
+void MarkTitleBar(QWidget *bar)
+{
+    bar->setProperty(kTitleBar, true);
 }
 
 void MarkDialogButton(QWidget *button, bool tabStop)

@@ -1,13 +1,20 @@
-// Message boxes: the Win32 icons on Qt's, and Ctrl+C as on Windows.
+// Message boxes: the Win32 icons on Qt's, Ctrl+C as on Windows, and the
+// frame of the dialog: where the program draws the dialog's title bar, the
+// box's is the program's too, with its caption and a close box only (Qt's
+// would offer minimize and maximize, which a message box has not).
 #include "qt/qt_message_box.h"
 
 #include <windows.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMessageBox>
+
+#include "qt/qt_title_bar.h"
 
 namespace port {
 
@@ -54,11 +61,24 @@ private:
 
 }  // namespace
 
-QMessageBox *CreateMessageBox(QWidget *owner, const QString &text, const QString &caption, unsigned type)
+QMessageBox *CreateMessageBox(QWidget *owner, const QString &text, const QString &caption, unsigned type,
+                              bool ownTitleBar)
 {
     auto *box = new QMessageBox(IconFor(type), caption, text, QMessageBox::Ok, owner);
     box->setTextFormat(Qt::PlainText);
     box->installEventFilter(new MessageBoxCopy(box));
+    // Where the style would put icons on the buttons (GNOME's and KDE's
+    // themes do), as a Windows message box never does.
+    for (QAbstractButton *button : box->buttons()) {
+        button->setIcon(QIcon());
+    }
+    if (ownTitleBar) {
+        box->setWindowFlag(Qt::FramelessWindowHint);
+        auto *bar = new TitleBar(box, Qt::WindowCloseButtonHint, false);
+        bar->lower();  // first in the children, as a screen reader reads it
+        // The layout keeps below the bar; the box sizes itself to it.
+        box->setContentsMargins(0, bar->height(), 0, 0);
+    }
     return box;
 }
 

@@ -1,5 +1,6 @@
 // Message boxes on Qt, as MessageBoxA shows them: window-modal over the
-// dialog, the Win32 icon, one OK button, Ctrl+C copying their text.
+// dialog, the Win32 icon, one OK button without an icon, Ctrl+C copying
+// their text.
 #pragma once
 
 #include <QString>
@@ -10,7 +11,9 @@ class QWidget;
 namespace port {
 
 // A box owned by `owner` (deleted with it), not shown yet; `type` holds the
-// MB_ICON* bits.
-QMessageBox *CreateMessageBox(QWidget *owner, const QString &text, const QString &caption, unsigned type);
+// MB_ICON* bits. `ownTitleBar`: frameless, with the program's title bar
+// (qt_title_bar.h), as the dialog has where the compositor draws none.
+QMessageBox *CreateMessageBox(QWidget *owner, const QString &text, const QString &caption, unsigned type,
+                              bool ownTitleBar);
 
 }  // namespace port

@@ -12,12 +12,14 @@
 // the right with an ellipsis, and only the buttons the template asks for.
 #include "qt/qt_title_bar.h"
 
+#include <QAbstractButton>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
 
+#include "qt/qt_accessible.h"
 #include "qt/wayland_globals.h"
 
 namespace port {
@@ -45,71 +47,33 @@ bool NeedsOwnTitleBar()
     return OnWayland(platform) && NeedsOwnTitleBar(platform, WaylandGlobals());
 }
 
-TitleBar::TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable)
-    : QWidget(window), window_(window), frame_(frame), resizable_(resizable)
-{
-    setFont(QGuiApplication::font());  // the desktop's, not the dialog's
-    const int height = fontMetrics().height() + 12;
-    setGeometry(0, 0, window->width(), height);
-    window->installEventFilter(this);
-    if (resizable_) {
-        window->setMouseTracking(true);  // for the edges' cursors
-    }
-}
+namespace {
 
-Qt::WindowType TitleBar::ButtonAt(int index) const
-{
-    const Qt::WindowType order[] = {Qt::WindowCloseButtonHint, Qt::WindowMaximizeButtonHint,
-                                    Qt::WindowMinimizeButtonHint};
-    for (Qt::WindowType button : order) {
-        if ((frame_ & button) && index-- == 0) {
-            return button;
+// One of the bar's buttons: a glyph in the bar's colours, acting when the
+// pointer is let go over it, as on Windows.
+class TitleBarButton : public QAbstractButton {
+public:
+    TitleBarButton(Qt::WindowType kind, QWidget *bar) : QAbstractButton(bar), kind_(kind)
+    {
+        setFocusPolicy(Qt::NoFocus);  // the keyboard stays with the dialog manager
+        setAccessibleName(kind == Qt::WindowCloseButtonHint      ? QStringLiteral("Close")
+                          : kind == Qt::WindowMaximizeButtonHint ? QStringLiteral("Maximize")
+                                                                 : QStringLiteral("Minimize"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const QPalette::ColorGroup group = window()->isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+        QPainter painter(this);
+        if (isDown()) {
+            painter.fillRect(rect(), palette().color(group, QPalette::Highlight).darker(130));
         }
-    }
-    return Qt::Widget;
-}
-
-int TitleBar::ButtonCount() const
-{
-    int count = 0;
-    while (ButtonAt(count) != Qt::Widget) {
-        count++;
-    }
-    return count;
-}
-
-QRect TitleBar::ButtonRect(int index) const
-{
-    const int size = height() - 6;
-    return QRect(width() - 3 - (index + 1) * (size + 2), 3, size, size);
-}
-
-void TitleBar::paintEvent(QPaintEvent *)
-{
-    const QPalette::ColorGroup group = window_->isActiveWindow() ? QPalette::Active : QPalette::Inactive;
-    const QColor ink = palette().color(group, QPalette::HighlightedText);
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().color(group, QPalette::Highlight));
-    painter.setPen(ink);
-
-    const int margin = height() / 3;
-    const int textRight =
-        ButtonCount() > 0 ? ButtonRect(ButtonCount() - 1).left() - margin : width() - margin;
-    const QRect text(margin, 0, textRight - margin, height());
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
-                     fontMetrics().elidedText(window_->windowTitle(), Qt::ElideRight, text.width()));
-
-    QPen pen(ink, 1.5);
-    painter.setPen(pen);
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (int i = 0; i < ButtonCount(); i++) {
-        const QRect button = ButtonRect(i);
-        if (i == pressed_) {
-            painter.fillRect(button, palette().color(group, QPalette::Highlight).darker(130));
-        }
-        const QRectF glyph = QRectF(button).adjusted(button.width() * 0.3, button.height() * 0.3,
-                                                     -button.width() * 0.3, -button.height() * 0.3);
-        switch (ButtonAt(i)) {
+        painter.setPen(QPen(palette().color(group, QPalette::HighlightedText), 1.5));
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF glyph =
+            QRectF(rect()).adjusted(width() * 0.3, height() * 0.3, -width() * 0.3, -height() * 0.3);
+        switch (kind_) {
         case Qt::WindowCloseButtonHint:
             painter.drawLine(glyph.topLeft(), glyph.bottomRight());
             painter.drawLine(glyph.bottomLeft(), glyph.topRight());
@@ -122,20 +86,71 @@ void TitleBar::paintEvent(QPaintEvent *)
             break;
         }
     }
+
+private:
+    const Qt::WindowType kind_;
+};
+
+}  // namespace
+
+TitleBar::TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable)
+    : QWidget(window), window_(window), resizable_(resizable)
+{
+    MarkTitleBar(this);
+    setFont(QGuiApplication::font());  // the desktop's, not the dialog's
+    const int height = fontMetrics().height() + 12;
+    setGeometry(0, 0, window->width(), height);
+    for (Qt::WindowType kind :
+         {Qt::WindowCloseButtonHint, Qt::WindowMaximizeButtonHint, Qt::WindowMinimizeButtonHint}) {
+        if (!(frame & kind)) {
+            continue;
+        }
+        auto *button = new TitleBarButton(kind, this);
+        // The window decides, as for the frame's boxes: the dialog's close
+        // box asks the dialog procedure.
+        connect(button, &QAbstractButton::clicked, this, [this, kind] {
+            if (kind == Qt::WindowCloseButtonHint) {
+                window_->close();
+            } else if (kind == Qt::WindowMaximizeButtonHint) {
+                window_->isMaximized() ? window_->showNormal() : window_->showMaximized();
+            } else {
+                window_->showMinimized();
+            }
+        });
+        buttons_.append(button);
+    }
+    PlaceButtons();
+    window->installEventFilter(this);
+    if (resizable_) {
+        window->setMouseTracking(true);  // for the edges' cursors
+    }
 }
 
+void TitleBar::PlaceButtons()
+{
+    const int size = height() - 6;
+    for (int i = 0; i < buttons_.size(); i++) {
+        buttons_[i]->setGeometry(width() - 3 - (i + 1) * (size + 2), 3, size, size);
+    }
+}
+
+void TitleBar::paintEvent(QPaintEvent *)
+{
+    const QPalette::ColorGroup group = window_->isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(group, QPalette::Highlight));
+    painter.setPen(palette().color(group, QPalette::HighlightedText));
+
+    const int margin = height() / 3;
+    const int textRight = buttons_.isEmpty() ? width() - margin : buttons_.last()->x() - margin;
+    const QRect text(margin, 0, textRight - margin, height());
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
+                     fontMetrics().elidedText(window_->windowTitle(), Qt::ElideRight, text.width()));
+}
+
+// The buttons take their own presses; the rest of the bar moves the window.
 void TitleBar::mousePressEvent(QMouseEvent *event)
 {
-    pressed_ = -1;
-    for (int i = 0; i < ButtonCount(); i++) {
-        if (ButtonRect(i).contains(event->position().toPoint())) {
-            pressed_ = i;
-        }
-    }
-    if (pressed_ >= 0) {
-        update();
-        return;
-    }
     QWindow *window = window_->windowHandle();
     const Qt::Edges edges = EdgesAt(mapToParent(event->position().toPoint()));
     if (window != nullptr && event->button() == Qt::LeftButton) {
@@ -144,28 +159,6 @@ void TitleBar::mousePressEvent(QMouseEvent *event)
         } else {
             window->startSystemMove();
         }
-    }
-}
-
-// A button acts when the pointer is let go over it, as on Windows.
-void TitleBar::mouseReleaseEvent(QMouseEvent *event)
-{
-    const int pressed = pressed_;
-    pressed_ = -1;
-    update();
-    if (pressed < 0 || !ButtonRect(pressed).contains(event->position().toPoint())) {
-        return;
-    }
-    switch (ButtonAt(pressed)) {
-    case Qt::WindowCloseButtonHint:
-        window_->close();  // the dialog decides, as for the frame's close box
-        break;
-    case Qt::WindowMaximizeButtonHint:
-        window_->isMaximized() ? window_->showNormal() : window_->showMaximized();
-        break;
-    default:
-        window_->showMinimized();
-        break;
     }
 }
 
@@ -192,10 +185,11 @@ bool TitleBar::eventFilter(QObject *watched, QEvent *event)
     case QEvent::WindowTitleChange:
     case QEvent::ActivationChange:
     case QEvent::WindowStateChange:
-        update();
+        update();  // the buttons too, which lie on the bar
         break;
     case QEvent::Resize:
         resize(window_->width(), height());
+        PlaceButtons();
         break;
     case QEvent::MouseMove: {
         const Qt::Edges edges = EdgesAt(static_cast<QMouseEvent *>(event)->position().toPoint());

@@ -19,30 +19,28 @@ bool NeedsOwnTitleBar();
 
 // Across the top of a frameless top-level window: its caption, and the
 // close, maximize and minimize buttons `frame` (the flags the window would
-// have with a frame) asks for. Dragging
-// the bar moves the window; when `resizable`, dragging the window's edges
-// resizes it, as a thick frame would.
+// have with a frame) asks for, each a child button that assistive
+// technology sees under its Windows name. Dragging the bar moves the
+// window; when `resizable`, dragging the window's edges resizes it, as a
+// thick frame would.
 class TitleBar : public QWidget {
+    Q_OBJECT
+
 public:
     TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The button `index` places from the right (0 the rightmost), or none.
-    Qt::WindowType ButtonAt(int index) const;
-    QRect ButtonRect(int index) const;
-    int ButtonCount() const;
+    void PlaceButtons();
     Qt::Edges EdgesAt(const QPoint &windowPoint) const;
 
     QWidget *const window_;
-    const Qt::WindowFlags frame_;
     const bool resizable_;
-    int pressed_ = -1;  // the button held down, or -1
+    QList<QWidget *> buttons_;  // from the right: close, maximize, minimize
 };
 
 }  // namespace port

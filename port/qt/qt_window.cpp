@@ -229,7 +229,8 @@ void QtWindowBackend::OpenMessageBox(const char *text, const char *caption, unsi
     delete messageBox_;
     // Win32 titles a message box without a caption "Error".
     const QString title = QString::fromUtf8(caption != nullptr ? caption : "Error");
-    messageBox_ = CreateMessageBox(dialog_, QString::fromUtf8(text != nullptr ? text : ""), title, type);
+    messageBox_ = CreateMessageBox(dialog_, QString::fromUtf8(text != nullptr ? text : ""), title, type,
+                                   NeedsOwnTitleBar());
     QObject::connect(messageBox_, &QDialog::finished, messageBox_, [this, closed = std::move(closed)] {
         closed();
         Wake();

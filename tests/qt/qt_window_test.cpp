@@ -1,6 +1,7 @@
 // The Qt dialog built from the program's own "Record" template, driven
 // through Qt's window-system entry points as a user's input would be.
 #include "qt/qt_window.h"
+#include "qt/qt_message_box.h"
 #include "qt/qt_title_bar.h"
 #include "qt/wayland_globals.h"
 
@@ -20,9 +21,11 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyleFactory>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -420,6 +423,60 @@ TEST_F(QtDialogTest, MessageBoxIsWindowModalAndSaysWhenClosed)
     Click(record_);
     EXPECT_EQ(input_.keys, (std::vector<Key>{{VK_TAB, 0}}));
     EXPECT_EQ(input_.clicks, std::vector<int>{IDC_RECORD});
+}
+
+// The program's own title bar: the window's caption to assistive
+// technology, each button a push button under its Windows name, the close
+// box closing the window as the frame's close box does.
+TEST_F(QtDialogTest, OwnTitleBarAsScreenReadersSeeIt)
+{
+    auto *bar = new TitleBar(dialog_, Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint, true);
+    QAccessibleInterface *info = QAccessible::queryAccessibleInterface(bar);
+    EXPECT_EQ(info->role(), QAccessible::TitleBar);
+    EXPECT_EQ(info->text(QAccessible::Name), dialog_->windowTitle());
+    ASSERT_EQ(info->childCount(), 2);
+    EXPECT_EQ(info->child(1)->text(QAccessible::Name), "Minimize");
+    QAccessibleInterface *close = info->child(0);
+    EXPECT_EQ(close->role(), QAccessible::Button);
+    EXPECT_EQ(close->text(QAccessible::Name), "Close");
+    close->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return input_.closes == 1; }));
+}
+
+// Desktops whose style puts icons on dialog buttons, as GNOME's and KDE's do.
+class IconsOnButtons : public QProxyStyle {
+public:
+    IconsOnButtons() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returned) const override
+    {
+        return hint == SH_DialogButtonBox_ButtonsHaveIcons
+                   ? 1
+                   : QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
+// Where the dialog has the program's title bar, a message box has one too,
+// with a close box only, above its text; and no icons on its buttons.
+TEST_F(QtDialogTest, MessageBoxHasTheDialogsTitleBarAndPlainButtons)
+{
+    QApplication::setStyle(new IconsOnButtons);
+    QMessageBox *box = CreateMessageBox(dialog_, "text", "Vazozo1", MB_ICONEXCLAMATION, true);
+    QApplication::setStyle(QStyleFactory::create(QApplication::style()->name()));
+    EXPECT_TRUE(box->buttons().value(0)->icon().isNull());
+    EXPECT_TRUE(box->windowFlags() & Qt::FramelessWindowHint);
+    auto *bar = box->findChild<TitleBar *>();
+    ASSERT_NE(bar, nullptr);
+    bool finished = false;
+    QObject::connect(box, &QDialog::finished, [&finished] { finished = true; });
+    box->open();
+    EXPECT_EQ(bar->geometry(), QRect(0, 0, box->width(), bar->height()));
+    EXPECT_GE(box->findChild<QLabel *>()->y(), bar->height());
+    QAccessibleInterface *info = QAccessible::queryAccessibleInterface(bar);
+    EXPECT_EQ(info->text(QAccessible::Name), "Vazozo1");
+    ASSERT_EQ(info->childCount(), 1);
+    info->child(0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&finished] { return finished; }));
 }
 
 // Fills the whole client area with one colour, 0x00RRGGBB.
