@@ -51,19 +51,17 @@ uint64_t PlayClock::Frames(int64_t nowUs)
         frames = (int64_t)run_.taken + onUs * (int64_t)rate_ / 1000000;
     }
     // PipeWire at its 1024-frame quantum reports a new stream as taken a
-    // quantum before its sink latency counts it: up to 12 ms ahead of the
-    // sample clock, which nothing can play faster than.
-    const int64_t sinceFirst = (nowUs - run_.firstWriteAt) * (int64_t)rate_ / 1000000;
-    frames = std::min(frames, sinceFirst);
+    // quantum before its sink latency counts it: up to 12 ms ahead of what
+    // the sample clock can have played since the first frame.
+    frames = std::min(frames, MostFramesBy(nowUs - run_.firstWriteAt));
     uint64_t position = frames > 0 ? (uint64_t)frames : 0;
     position = std::min(position, run_.written);
     run_.answered = std::max(run_.answered, position);
     return run_.answered;
 }
 
-int64_t PlayClock::TimeAt(uint64_t frames) const
+int64_t PlayClock::TimeAt(uint64_t target) const
 {
-    const uint64_t target = frames;
     if (run_.answered >= target)
         return 0;
     if (target > run_.written || !run_.reported)
@@ -77,9 +75,28 @@ int64_t PlayClock::TimeAt(uint64_t frames) const
     const int64_t stops = run_.playing ? run_.heardAt + maxCoastUs_ : run_.reportAt + run_.sinkLatencyUs;
     if (at > stops)
         return kNever;
-    // Nothing plays faster than the sample clock since the first frame.
-    at = std::max(at, run_.firstWriteAt + ((int64_t)target * 1000000 + rate_ - 1) / rate_);
-    return at;
+    return std::max(at, run_.firstWriteAt + FirstTimeFor(target));
+}
+
+// A sink's clock is not the system's: the test rig's null sink ran 235
+// ppm ahead of CLOCK_MONOTONIC over ten minutes of PulseAudio's timing
+// reports, and sound cards stray by some hundred ppm either way. Held to
+// the system's rate, the clock fell 120 ms behind that sink in about nine
+// minutes; the stream then ran dry while the program waited for blocks to
+// come back. A sink may run up to 0.1 % fast.
+int64_t PlayClock::MostFramesBy(int64_t elapsedUs) const
+{
+    return (elapsedUs + elapsedUs / 1000) * (int64_t)rate_ / 1000000;
+}
+
+int64_t PlayClock::FirstTimeFor(uint64_t frames) const
+{
+    int64_t us = ((int64_t)frames * 1000000 / rate_) * 1000 / 1001;
+    while (MostFramesBy(us) < (int64_t)frames)
+        us++;
+    while (us > 0 && MostFramesBy(us - 1) >= (int64_t)frames)
+        us--;
+    return us;
 }
 
 }  // namespace port::pulse

@@ -37,6 +37,11 @@ public:
     int64_t TimeAt(uint64_t frames) const;
 
 private:
+    // The most frames a sink can have played `elapsedUs` after the first
+    // frame was written, and the first elapsed time that allows `frames`.
+    int64_t MostFramesBy(int64_t elapsedUs) const;
+    int64_t FirstTimeFor(uint64_t frames) const;
+
     const uint32_t rate_;
     const int64_t maxCoastUs_;
 

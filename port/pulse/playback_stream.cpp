@@ -106,7 +106,7 @@ void PlaybackStream::Woken(pa_usec_t)
         askedAt_ = now;
         AskTiming();
     }
-    Plan(now);
+    Plan(now, true);
 }
 
 bool PlaybackStream::Awaiting(pa_usec_t now) const
@@ -117,16 +117,22 @@ bool PlaybackStream::Awaiting(pa_usec_t now) const
     return dry != PlayClock::kNever && dry <= (int64_t)now;
 }
 
-void PlaybackStream::Plan(int64_t now)
+void PlaybackStream::Plan(int64_t now, bool inWake)
 {
     if (!running_ || Failed()) {
         wake_ = kNever;
         return;
     }
     int64_t at = MarkTime();
-    // Due already by a report just in: said at once, and the next mark
-    // planned for. Still due after that, the layer waits for something else
-    // (capture), and is asked again a little later.
+    // Due already by a report just in: said at the wake that follows the
+    // reading, not amid it, since what the server sent after the report may
+    // be the capture the layer waits for; then the next mark is planned for.
+    // Still due after that, the layer waits for something else (capture),
+    // and is asked again a little later.
+    if (at <= now && !inWake) {
+        wake_ = now;
+        return;
+    }
     if (at <= now) {
         ReportPlayed(now);
         at = MarkTime();
@@ -161,7 +167,7 @@ void PlaybackStream::OnWrite(pa_stream *, size_t, void *userdata)
     const int64_t now = Now();
     self->clock_.Heard(now);
     self->Fill();
-    self->Plan(now);
+    self->Plan(now, false);
 }
 
 // Run dry, or playing again after a dry spell: the clock goes by what the
@@ -211,7 +217,7 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
         self->playedOnce_ = true;
     else if (self->playedOnce_ && taken < self->writtenFrames_)
         self->Drain();
-    self->Plan(now);
+    self->Plan(now, false);
 }
 
 // All of it, whatever room the server has asked for: the server keeps up

@@ -38,7 +38,8 @@ private:
     void AskTiming();
     void Drain();
     // The next wake: when the clock reaches what the layer waits for.
-    void Plan(int64_t now);
+    // `inWake`: called by a wake, once everything the server sent is read.
+    void Plan(int64_t now, bool inWake);
     // When the clock reaches the layer's next mark, or PlayClock::kNever.
     int64_t MarkTime() const;
 
