@@ -195,10 +195,12 @@ DIALOG_TOOL_BUILT=0
 dialog_tool_build() {
     [ $DIALOG_TOOL_BUILT = 0 ] || return 0
     local tree=$E2E_ROOT/build
-    { [ -f "$tree/CMakeCache.txt" ] ||
-        cmake -S "$E2E_ROOT" -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON; } >/dev/null &&
-        cmake --build "$tree" --target dialog_geometry >/dev/null ||
-        { echo "could not build $DIALOG_TOOL" >&2 && return 1; }
+    if ! { [ -f "$tree/CMakeCache.txt" ] ||
+        cmake -S "$E2E_ROOT" -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null; } ||
+        ! cmake --build "$tree" --target dialog_geometry >/dev/null; then
+        echo "could not build $DIALOG_TOOL" >&2
+        return 1
+    fi
     DIALOG_TOOL_BUILT=1
 }
 dialog_tool() {  # lines|shell bx by | shell --size width height
