@@ -30,9 +30,23 @@ def silence(seconds):
     return array.array('h', bytes(4 * int(seconds * RATE)))
 
 
-def write(path, samples):
+def eight_bit(path):
+    """A recording as the program moved it, 8 bits a sample: the high byte of
+    each sample, as bytes (what went in, what came out)."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    data = data[:len(data) // 4 * 4]
+    return data[1::4], data[3::4]
+
+
+def raw(samples):
+    """Interleaved samples as the rig's raw bytes."""
     if sys.byteorder != 'little':
         samples = array.array('h', samples)
         samples.byteswap()
+    return samples.tobytes()
+
+
+def write(path, samples):
     with open(path, 'wb') as f:
-        f.write(samples.tobytes())
+        f.write(raw(samples))
