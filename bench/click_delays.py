@@ -4,35 +4,33 @@ recording of the rig's bus.
 
   click_delays.py make COUNT > clicks.raw
       0.5 s of silence, COUNT clicks one second apart, 1.5 s of silence:
-      raw s16le stereo at 11025 Hz, clicks on the left channel only. A click
+      in the rig's format (e2e/rig.py), clicks on the left channel only. A click
       is 2 ms at +16384, positive, so Wine's underrun padding (zero bytes in
       8-bit, full scale negative) is never taken for one.
 
   click_delays.py analyze RECORDING.raw NAME [blocks]
-      The recording is raw s16le stereo at 11025 Hz: left is what went in,
-      right is what came out. Prints "NAME.figure value unit" lines. An input
+      The rig's recording: left is what went in, right is what came out. Prints "NAME.figure value unit" lines. An input
       click heard no time between 50 and 950 ms later is a dropped block; one
       heard more than once, a repeated block (its copies come a block apart).
       With "blocks" the delay is also given in blocks and over two blocks.
 """
-import struct
+import os
 import sys
 
-RATE = 11025
-BLOCK_MS = 2048 * 1000.0 / RATE
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'e2e'))
+from rig import BLOCK_MS, RATE  # noqa: E402
+import rig  # noqa: E402
+
 CLICK = 16384
 THRESHOLD = 8000
 
 
 def make(count):
-    silence = struct.pack('<hh', 0, 0)
-    click = struct.pack('<hh', CLICK, 0)
-    out = sys.stdout.buffer
-    out.write(silence * (RATE // 2))
-    width = RATE * 2 // 1000
-    for _ in range(count):
-        out.write(click * width + silence * (RATE - width))
-    out.write(silence * (RATE * 3 // 2))
+    second = rig.silence(1)
+    for i in range(RATE * 2 // 1000):
+        second[2 * i] = CLICK
+    samples = rig.silence(0.5) + second * count + rig.silence(1.5)
+    sys.stdout.buffer.write(rig.raw(samples))
 
 
 def onsets(channel, refractory):
@@ -51,10 +49,8 @@ def onsets(channel, refractory):
 
 
 def analyze(path, name, blocks):
-    data = open(path, 'rb').read()
-    n = len(data) // 4
-    values = struct.unpack('<%dh' % (2 * n), data[:4 * n])
-    left, right = values[0::2], values[1::2]
+    samples = rig.read(path)
+    left, right = samples[0::2], samples[1::2]
     went_in = onsets(left, RATE // 2)
     came_out = onsets(right, RATE * 30 // 1000)
 

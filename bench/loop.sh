@@ -5,27 +5,27 @@
 # bus is recorded. Prints the delay, the blocks lost or played twice, other
 # moves of the sound, and the program's CPU time and wake-ups while it runs.
 #
-#   bench/loop.sh [--short] [--load none|busy|build] [--trace] [--keep DIR] [--pipeline] [SECONDS]
+#   bench/loop.sh [--short] [--load none|busy|build] [--timeline] [--keep DIR] [--pipeline] [SECONDS]
 #                                     default none, 60 s; --short: 10 s
 #
 # LARKSPAN_SOUND_SERVER chooses the server, LARKSPAN_APP the program.
 # --load busy: two processes that spin; build: a C++ build with -j2, over
-# and over (bench/load.sh). --trace: the program writes its sound trace and
-# bench/trace_report.py's verdict is printed too (the trace costs CPU time:
-# leave it out of CPU figures). --keep: the recording, the trace and the
-# program's output go to DIR. --pipeline: parec | pacat in the program's
-# format instead of the program, for what the server and the rig do to a
-# stream of their own under the same load.
+# and over (bench/load.sh). --timeline: the program writes its sound
+# timeline and bench/timeline_report.py's verdict is printed too (the
+# timeline costs CPU time: leave it out of CPU figures). --keep: the
+# recording, the timeline and the program's output go to DIR. --pipeline:
+# parec | pacat in the program's format instead of the program, for what
+# the server and the rig do to a stream of their own under the same load.
 
 source "$(dirname "$0")/lib.sh"
-load=none trace=0 keep= pipeline=0 seconds=60
+load=none timeline=0 keep= pipeline=0 seconds=60
 while [ $# -gt 0 ]; do
     case "$1" in
     --load)
         load=$2
         shift
         ;;
-    --trace) trace=1 ;;
+    --timeline) timeline=1 ;;
     --short) seconds=10 ;;
     --pipeline) pipeline=1 ;;
     --keep)
@@ -49,9 +49,9 @@ sleep 5
 load_start_avg=$(cut -d' ' -f1 /proc/loadavg)
 
 if [ $pipeline = 0 ]; then
-    [ $trace = 1 ] && export LARKSPAN_SOUND_TRACE=$E2E_DIR/trace.txt
+    [ $timeline = 1 ] && export LARKSPAN_SOUND_TIMELINE=$E2E_DIR/timeline.txt
     app_start "$E2E_DIR/app.log" || exit 1
-    unset LARKSPAN_SOUND_TRACE
+    unset LARKSPAN_SOUND_TIMELINE
 fi
 e2e_record_bus "$E2E_DIR/bus.raw" $((seconds + 7))
 e2e_play_clicks $((seconds + 2))
@@ -97,14 +97,14 @@ elapsed=$(python3 -c "print($t1 - $t0)")
 figure loop.cpu_per_minute "$(python3 -c "print('%.3f' % (($ticks1 - $ticks0) / $CLK_TCK * 60 / $elapsed))")" s/min
 figure loop.wakeups "$(python3 -c "print('%.1f' % (($switches1 - $switches0) / $elapsed))")" 1/s
 note "load (1 min) at start $load_start_avg, at end $load_end_avg"
-if [ $trace = 1 ]; then
-    python3 "$BENCH_ROOT/bench/trace_report.py" "$E2E_DIR/trace.txt" | grep -v '^ ' | grep . | sed 's/^/# /'
-    figure loop.trace_refill_faults "$(python3 "$BENCH_ROOT/bench/trace_report.py" "$E2E_DIR/trace.txt" |
+if [ $timeline = 1 ]; then
+    python3 "$BENCH_ROOT/bench/timeline_report.py" "$E2E_DIR/timeline.txt" | grep -v '^ ' | grep . | sed 's/^/# /'
+    figure loop.timeline_refill_faults "$(python3 "$BENCH_ROOT/bench/timeline_report.py" "$E2E_DIR/timeline.txt" |
         awk '/^refills with/ {print $NF}')" count
 fi
 if [ -n "$keep" ]; then
     mkdir -p "$keep"
     cp "$E2E_DIR/bus.raw" "$E2E_DIR/app.log" "$keep/"
-    [ $trace = 1 ] && cp "$E2E_DIR/trace.txt" "$keep/"
+    [ $timeline = 1 ] && cp "$E2E_DIR/timeline.txt" "$keep/"
 fi
 exit 0

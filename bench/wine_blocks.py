@@ -3,8 +3,8 @@
 capture and playback completions.
 
   wine_blocks.py noise                 endless 8-bit noise for the rig's
-                                       source: raw s16le stereo at 11025 Hz,
-                                       left channel only, low bytes zero
+                                       source (e2e/rig.py), left channel
+                                       only, low bytes zero
   wine_blocks.py sound RECORDING.raw   from a recording of the rig's bus
   wine_blocks.py trace WINE.log        from a WINEDEBUG=+timestamp,+winmm log
 
@@ -25,12 +25,14 @@ playback-done, in the trace's millisecond timestamps.
 
 Prints "name value unit" lines; other lines start with "# ".
 """
+import os
 import re
 import sys
 
-RATE = 11025
-BLOCK = 2048
-BLOCK_MS = BLOCK * 1000.0 / RATE
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'e2e'))
+from rig import BLOCK, BLOCK_MS, RATE  # noqa: E402
+import rig  # noqa: E402
+
 KEY = 32  # bytes compared; noise makes 32 of them unique over hours
 STEP = 64
 MAX_DELAY = 6 * BLOCK
@@ -48,16 +50,14 @@ def noise():
     # A fixed LCG, so every run hears the same sound.
     state = 12345
     out = sys.stdout.buffer
-    chunk = bytearray(4 * 1024)
+    chunk = rig.silence(0.1)
     while True:
-        for i in range(0, len(chunk), 4):
+        for i in range(0, len(chunk), 2):
             state = (state * 1103515245 + 12345) & 0x7FFFFFFF
-            chunk[i] = 0
-            chunk[i + 1] = (state >> 16) & 0xFF  # high byte of the left sample
-            chunk[i + 2] = 0
-            chunk[i + 3] = 0
+            value = (state >> 16) & 0xFF  # the left sample's high byte
+            chunk[i] = (value - 256 if value > 127 else value) << 8
         try:
-            out.write(chunk)
+            out.write(rig.raw(chunk))
         except BrokenPipeError:
             return
 
@@ -68,10 +68,7 @@ def percentile(values, p):
 
 
 def sound(path):
-    raw = open(path, 'rb').read()
-    raw = raw[:len(raw) // 4 * 4]
-    # s16le stereo: the high byte of each sample is the 8-bit value the program saw.
-    left, right = raw[1::4], raw[3::4]
+    left, right = rig.eight_bit(path)
     n = len(right)
     delays = []  # (sample, delay) where the output was found in the input
     unmatched = 0

@@ -9,11 +9,13 @@ fails=0
 
 # Runs one script and checks its output: exit status 0, every line either a
 # note ("# ...") or a figure, and each expected figure present with a number.
-check() {  # script expected-figure...
-    local script=$1 out name
+check() {  # "script [option...]" expected-figure...
+    local -a script
+    local out name
+    read -r -a script <<<"$1"
     shift
-    echo "bench/$script --short"
-    out=$(bash "$bench/$script" --short 2>&1)
+    echo "bench/${script[*]} --short"
+    out=$(bash "$bench/${script[0]}" "${script[@]:1}" --short 2>&1)
     local status=$?
     local bad
     bad=$(printf '%s\n' "$out" | grep -v '^# ' | grep -Ev '^[a-z0-9_.]+ -?[0-9]+(\.[0-9]+)? [A-Za-z0-9/%]+$')
@@ -22,9 +24,9 @@ check() {  # script expected-figure...
         grep -Eq "^$name -?[0-9]+(\.[0-9]+)? [A-Za-z0-9/%]+$" <<<"$out" || missing+=("$name")
     done
     if [ $status -eq 0 ] && [ -z "$bad" ] && [ ${#missing[@]} -eq 0 ]; then
-        echo "  ok    $script: $(printf '%s\n' "$out" | grep -vc '^# ') figures"
+        echo "  ok    ${script[*]}: $(printf '%s\n' "$out" | grep -vc '^# ') figures"
     else
-        echo "  FAIL  $script (exit $status)"
+        echo "  FAIL  ${script[*]} (exit $status)"
         [ -n "$bad" ] && printf '        not a figure: %s\n' "$bad"
         [ ${#missing[@]} -gt 0 ] && echo "        missing: ${missing[*]}"
         printf '%s\n' "$out" | sed 's/^/        | /'
@@ -46,7 +48,9 @@ check wine_blocks.sh load_median "${sound_figures[@]}" wine.trace.lost_blocks wi
 check draw.sh draw.offscreen.tone.width_353 draw.offscreen.tone.width_1024 draw.offscreen.tone.width_4096 \
     draw.xcb.tone.width_1024
 
-check loop.sh loop.delay_median loop.blocks_lost loop.blocks_played_twice loop.cpu_per_minute loop.wakeups
+# With the program's sound timeline, which the report must be able to read.
+check "loop.sh --timeline" loop.delay_median loop.blocks_lost loop.blocks_played_twice loop.cpu_per_minute \
+    loop.wakeups loop.timeline_refill_faults
 
 [ $fails -eq 0 ] && echo "bench smoke: all passed" || echo "bench smoke: $fails failed"
 exit $((fails > 0))

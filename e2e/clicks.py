@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """A click train for the rig, and what came out of it.
 
-  clicks.py make SECONDS OUT.raw   s16le stereo at 11025 Hz: clicks on the
-                                   left channel, the right one silent
+  clicks.py make SECONDS OUT.raw   in the rig's format (rig.py): clicks on
+                                   the left channel, the right one silent
   clicks.py analyze BUS.raw        the rig's recording (left: what went in,
                                    right: what came out)
   clicks.py figures BUS.raw        the same as "name value" lines, for the
@@ -26,29 +26,27 @@ analyze prints the counts and the delay, and exits 1 unless every click
 between the first and the last one heard came out exactly once, every
 output click matches one that went in, and the delay never changed by more
 than two samples, on every server."""
-import array
 import bisect
 import contextlib
 import io
 import sys
 
-RATE = 11025
+from rig import BLOCK, RATE
+import rig
+
 SPACING = 441
 MARKER_EVERY = 32
 HEIGHT = 8192
-BLOCK = 2048
 FLOOR = 1500  # quieter than any click that came through, louder than ringing of silence
 REACH = 150   # a click is the loudest sample this far either side
 MATCH = 3     # samples an output click may lie off its input click
 
 
 def make(seconds, path):
-    n = int(seconds * RATE)
-    frames = array.array('h', bytes(4 * n))
-    for k, at in enumerate(range(SPACING // 2, n, SPACING)):
+    frames = rig.silence(seconds)
+    for k, at in enumerate(range(SPACING // 2, len(frames) // 2, SPACING)):
         frames[2 * at] = HEIGHT * 2 if k % MARKER_EVERY == 0 else HEIGHT
-    with open(path, 'wb') as f:
-        f.write(frames.tobytes())
+    rig.write(path, frames)
 
 
 def find(channel):
@@ -77,11 +75,7 @@ def marker_delay(markers_in, at):
 
 
 def analyze(path):
-    frames = array.array('h')
-    with open(path, 'rb') as f:
-        data = f.read()
-    frames.frombytes(data[:len(data) // 4 * 4])
-    return verdict(frames)[0]
+    return verdict(rig.read(path))[0]
 
 
 def verdict(frames):
@@ -185,13 +179,13 @@ def selftest():
     one delay later, scaled and smeared as PipeWire's resampling does, with
     one fault planted at 2 s. Each must get its verdict."""
     seconds, delay, at = 5, 4500, 2 * RATE
-    train = array.array('h', bytes(4 * int(seconds * RATE)))
+    train = rig.silence(seconds)
     for k, t in enumerate(range(SPACING // 2, len(train) // 2, SPACING)):
         train[2 * t] = HEIGHT * 2 if k % MARKER_EVERY == 0 else HEIGHT
     left = train[0::2]
 
     def recording(source_of):
-        frames = array.array('h', train)
+        frames = train[:]
         for t in range(len(left)):
             src = source_of(t)
             v = 0.0
@@ -226,13 +220,9 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == 'analyze':
         return analyze(sys.argv[2])
     if len(sys.argv) == 3 and sys.argv[1] == 'figures':
-        frames = array.array('h')
-        with open(sys.argv[2], 'rb') as f:
-            data = f.read()
-        frames.frombytes(data[:len(data) // 4 * 4])
         with contextlib.redirect_stdout(io.StringIO()):
             verdict.figures = {}
-            verdict(frames)
+            verdict(rig.read(sys.argv[2]))
         for name, value in verdict.figures.items():
             print(name, value)
         return 0

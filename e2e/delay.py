@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
 """Delay between a tone going into the rig's source and coming out of its sink.
 
-Reads the rig's recording (raw s16le stereo at 11025 Hz: left is what went
-in, right is what came out) and prints the onset delay in seconds, or
-'none' when the tone never came out."""
-import struct
+Reads the rig's recording (rig.py: left is what went in, right is what came
+out) and prints the onset delay in seconds, or 'none' when the tone never
+came out."""
 import sys
 
-RATE = 11025
+import rig
 
 
 def first_loud(samples, threshold, start=0):
@@ -19,13 +18,11 @@ def first_loud(samples, threshold, start=0):
 
 
 def main():
-    data = open(sys.argv[1], 'rb').read()
-    n = len(data) // 4
-    values = struct.unpack('<%dh' % (2 * n), data[:4 * n])
-    left, right = values[0::2], values[1::2]
+    samples = rig.read(sys.argv[1])
+    left, right = samples[0::2], samples[1::2]
     went_in = first_loud(left, 4000)
     came_out = first_loud(right, 4000, went_in) if went_in is not None else None
-    print('none' if came_out is None else '%.4f' % ((came_out - went_in) / RATE))
+    print('none' if came_out is None else '%.4f' % ((came_out - went_in) / rig.RATE))
 
 
 main()

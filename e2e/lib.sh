@@ -186,14 +186,35 @@ rig_streams() {
         $(pactl list short sink-inputs | awk -v s="$spk" '$2 == s' | wc -l)))
 }
 
-# The dialog as res/record.rc lays it out, in pixels (dialog.py): DLG_BX,
-# DLG_BY, DLG_UNITS, DLG_LEFT, DLG_TOP, DLG_WIDTH, DLG_HEIGHT and RECORD_,
-# STOP_, CONTACT_ LEFT, TOP, RIGHT, BOTTOM, X, Y (the centre). For the base
-# units that make a client area of this size, or for given base units: the
-# Linux layer's font has 6 x 13 before scaling (LINUX_BASE_UNITS).
+# The dialog as res/record.rc lays it out, in pixels, from the layer's own
+# template reader (e2e/tools/dialog_geometry.cpp): "lines" or "shell" and
+# base units, see there. It is built in the plain tree, once a script,
+# since the template is compiled into it.
+DIALOG_TOOL=$E2E_ROOT/build/dialog_geometry
+DIALOG_TOOL_BUILT=0
+dialog_tool_build() {
+    [ $DIALOG_TOOL_BUILT = 0 ] || return 0
+    local tree=$E2E_ROOT/build
+    if ! { [ -f "$tree/CMakeCache.txt" ] ||
+        cmake -S "$E2E_ROOT" -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null; } ||
+        ! cmake --build "$tree" --target dialog_geometry >/dev/null; then
+        echo "could not build $DIALOG_TOOL" >&2
+        return 1
+    fi
+    DIALOG_TOOL_BUILT=1
+}
+dialog_tool() {  # lines|shell bx by | shell --size width height
+    dialog_tool_build && "$DIALOG_TOOL" "$@"
+}
+
+# DLG_BX, DLG_BY, DLG_UNITS, DLG_LEFT, DLG_TOP, DLG_WIDTH, DLG_HEIGHT and
+# RECORD_, STOP_, CONTACT_ LEFT, TOP, RIGHT, BOTTOM, X, Y (the centre), for
+# the base units that make a client area of this size, or for given base
+# units: the Linux layer's font has 6 x 13 before scaling (LINUX_BASE_UNITS).
 LINUX_BASE_UNITS="6 13"
 dialog_geometry() {  # --size width height | bx by
-    eval "$(python3 "$E2E_LIB/dialog.py" shell "$@")"
+    local shell
+    dialog_tool_build && shell=$("$DIALOG_TOOL" shell "$@") && eval "$shell"
 }
 
 # Driving the running program: start it, press its buttons, tell whether it

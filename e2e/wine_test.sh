@@ -33,7 +33,7 @@ cat "$E2E_DIR/controls.txt" | sed 's/^/  /'
 value() { awk -v k="$1" '$1 == k {print $'"${2:-2}"'}' "$E2E_DIR/controls.txt"; }
 style=$(value style) bx=$(value base) by=$(value base 3) ox=$(value origin) oy=$(value origin 3)
 width=$(value client) height=$(value client 3)
-python3 "$E2E_LIB/dialog.py" lines "$bx" "$by" >"$E2E_DIR/template.txt"
+dialog_tool lines "$bx" "$by" >"$E2E_DIR/template.txt" || exit 1
 wanted_style=$(awk '$1 == "style" {print $2}' "$E2E_DIR/template.txt")
 read -r _ want_x want_y want_w want_h < <(grep '^at ' "$E2E_DIR/template.txt")
 
@@ -142,7 +142,7 @@ for dpi in 144 192; do  # Wine reads it as each program starts
     grep -v '^comctl32 ' "$E2E_DIR/controls.txt" | sed "s/^/  $dpi dpi: /"
     bx=$(value base) by=$(value base 3) width=$(value client) height=$(value client 3) ox=$(value origin)
     oy=$(value origin 3)
-    python3 "$E2E_LIB/dialog.py" lines "$bx" "$by" >"$E2E_DIR/template.txt"
+    dialog_tool lines "$bx" "$by" >"$E2E_DIR/template.txt" || exit 1
     e2e_check "client area and controls where the template puts them in base units $bx x $by" \
         test -z "$(grep '^control ' "$E2E_DIR/template.txt" | grep -vxFf "$E2E_DIR/controls.txt")" -a \
         "$(awk '$1 == "at" {print $4, $5}' "$E2E_DIR/template.txt")" = "$width $height"

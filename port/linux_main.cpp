@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "canberra/canberra_sounds.h"
+#include "identity.h"
 #include "platform.h"
 #include "pulse/pulse_audio.h"
 #include "qt/qt_window.h"
@@ -100,8 +101,8 @@ int main(int argc, char **argv)
     qInstallMessageHandler(qtHandler);
     SayHeldBack();
     // On Wayland the window's app id, by which a desktop finds the program's
-    // desktop entry, org.example.Larkspan.desktop, for its name and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Larkspan"));
+    // desktop entry, for its name and icon.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(port::kProgramId));
     if (!QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib")) {
         fprintf(stderr, "larkspan: this Qt does not wait for events on GLib, which the sound needs\n");
         return 1;

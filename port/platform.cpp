@@ -4,10 +4,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "dialog_manager.h"
-#include "gdi.h"
-#include "message_queue.h"
-#include "wave_devices.h"
+#include "gdi/gdi.h"
+#include "user/user.h"
+#include "winmm/winmm.h"
 
 namespace port {
 
@@ -54,7 +53,6 @@ void ResetLayer()
     CloseAllWaveDevices();
     ForgetDialog();
     ForgetGdiObjects();
-    Queue().Clear();
 }
 
 }  // namespace port

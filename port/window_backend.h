@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "dialog_template.h"
+#include "user/user.h"
 
 namespace port {
 
@@ -20,6 +20,10 @@ public:
     virtual void ButtonClicked(int id) = 0;              // mouse on a push button
     virtual void KeyPressed(int vk, int modifiers) = 0;  // VK_* code
     virtual void CloseClicked() = 0;                     // close box or window manager
+    // The frame the program draws itself: its title bar or an edge pressed,
+    // as WM_SYSCOMMAND's wParam (SC_MOVE, or SC_SIZE with the edge).
+    virtual void FramePressed(unsigned command) = 0;
+
 protected:
     ~DialogInput() = default;
 };

@@ -51,7 +51,7 @@ static BOOL HeadersPresent(void)
 static void ReportNoMemory(HWND hDlg)
 {
     MessageBeep(MB_ICONEXCLAMATION);
-    MessageBoxA(hDlg, "Can not allocate memory!", "Vazozo1", MB_ICONEXCLAMATION);
+    MessageBoxA(hDlg, "Can not allocate memory!", MESSAGE_TITLE, MB_ICONEXCLAMATION);
 }
 
 // All five blocks of a recording, or none of them. The block kept from the

@@ -10,13 +10,11 @@
 
 LoopState loop;
 
-static const char kTitle[] = "Vazozo1";
-
 // Beep, tell the user, and end the program through the close request.
 static void ReportDeviceFailure(HWND hDlg)
 {
     MessageBeep(MB_ICONEXCLAMATION);
-    MessageBoxA(hDlg, "I can't open wave device. Maybe Your SB does not support dual mode.", kTitle,
+    MessageBoxA(hDlg, "I can't open wave device. Maybe Your SB does not support dual mode.", MESSAGE_TITLE,
                 MB_ICONEXCLAMATION);
     SendMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
 }

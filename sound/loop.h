@@ -8,6 +8,8 @@
 
 #define BLOCK_BYTES 2048
 #define SILENCE_BYTE 0x80
+// The title of the program's messages.
+#define MESSAGE_TITLE "Vazozo1"
 // Every wave call is given the size of the platform's own header: 32 bytes
 // on 32-bit Windows, 48 on 64-bit Windows and on Linux.
 #define HEADER_BYTES ((UINT)sizeof(WAVEHDR))

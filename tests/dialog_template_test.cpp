@@ -3,7 +3,7 @@
 
 #include <regex>
 
-#include "../port/dialog_template.h"
+#include "../port/user/dialog_template.h"
 
 #include <windows.h>
 
@@ -20,7 +20,6 @@ TEST(DialogTemplate, RecordDialogIsReadAsWritten)
     // band drawn at every block does not paint over the buttons where the
     // font is small (Wine: 6 x 12 pixel units put them inside the band).
     EXPECT_EQ(d->style, 0x10CC0040u | 0x02000000u);
-    EXPECT_EQ(d->exStyle, 0u);
     EXPECT_EQ((std::vector<int>{d->x, d->y, d->cx, d->cy}), (std::vector<int>{100, 100, 235, 160}));
     // "Larkspan 1.0", then a credit and a year.
     EXPECT_TRUE(std::regex_match(d->caption, std::regex("Larkspan 1\\.0 .*[^ ].* (19|20)[0-9][0-9]")))
@@ -46,7 +45,6 @@ TEST(DialogTemplate, RecordDialogIsReadAsWritten)
         EXPECT_EQ(item.className, expected[i].className);
         EXPECT_EQ(item.id, expected[i].id);
         EXPECT_EQ(item.style, expected[i].style);
-        EXPECT_EQ(item.exStyle, 0u);
         EXPECT_EQ((std::vector<int>{item.x, item.y, item.cx, item.cy}),
                   (std::vector<int>{expected[i].x, expected[i].y, expected[i].cx, expected[i].cy}));
     }
@@ -58,39 +56,22 @@ TEST(DialogTemplate, RecordDialogIsReadAsWritten)
         << d->items[2].text;
 }
 
-TEST(DialogTemplate, ResourceCompilerDefaults)
-{
-    std::vector<port::DialogTemplate> dialogs;
-    std::string error;
-    ASSERT_TRUE(
-        port::ParseResourceScript("Plain DIALOG 1, 2, 30, 40\n"
-                                  "BEGIN\n"
-                                  "  CONTROL \"O\"\"K\", 1, \"Button\", 1, 5, 6, 7, 8\n"
-                                  "  CONTROL \"Hi\", -1, Static, (0x1000L | 0x2), 1, 1, 9, 9\n"
-                                  "END\n",
-                                  &dialogs, &error))
-        << error;
-    ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].style, (uint32_t)(WS_POPUP | WS_BORDER | WS_SYSMENU));
-    EXPECT_EQ(dialogs[0].items[0].text, "O\"K");
-    EXPECT_EQ(dialogs[0].items[0].style, (uint32_t)(WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON));
-    EXPECT_EQ(dialogs[0].items[1].className, "Static");
-    EXPECT_EQ(dialogs[0].items[1].style, (uint32_t)(WS_CHILD | WS_VISIBLE | 0x1002));
-}
-
-TEST(DialogTemplate, BrokenScriptsSayWhere)
+TEST(DialogTemplate, ScriptsItCannotReadSayWhereAndWhy)
 {
     std::vector<port::DialogTemplate> dialogs;
     std::string error;
     EXPECT_FALSE(port::ParseResourceScript("X DIALOG 1, 2, 3\nBEGIN\nEND\n", &dialogs, &error));
     EXPECT_NE(error.find("line"), std::string::npos);
-    EXPECT_FALSE(
-        port::ParseResourceScript("X DIALOG 1, 2, 3, 4\nBEGIN\n CONTROL \"a\", 1\n", &dialogs, &error));
+    EXPECT_FALSE(port::ParseResourceScript("X DIALOG 1, 2, 3, 4\nBEGIN\nEND\n", &dialogs, &error));
+    EXPECT_NE(error.find("dialog without STYLE"), std::string::npos) << error;
+    EXPECT_FALSE(port::ParseResourceScript("X DIALOG 1, 2, 3, 4\nSTYLE 1\nBEGIN\n CONTROL \"a\", 1\n",
+                                           &dialogs, &error));
     EXPECT_FALSE(port::ParseResourceScript("X MENU\n", &dialogs, &error));
     // A script that cannot be read gives no dialog, and says why.
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(port::ReadDialogTemplates("X DIALOG 1, 2, 3, 4\nBEGIN\n PUSHBUTTON \"a\", 1\n").empty());
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("line 3: unsupported control statement PUSHBUTTON"),
+    EXPECT_TRUE(
+        port::ReadDialogTemplates("X DIALOG 1, 2, 3, 4\nSTYLE 1\nBEGIN\n PUSHBUTTON \"a\", 1\n").empty());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("line 4: unsupported control statement PUSHBUTTON"),
               std::string::npos);
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../app/dialog.h"
-#include "../port/message_queue.h"
+#include "../port/user/message_queue.h"
 #include "support/program_run.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "../app/dialog.h"
-#include "../port/dialog_manager.h"
+#include "../port/user/user.h"
 #include "support/alloc_tracker.h"
 #include "support/invariants.h"
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-#include "../port/gdi.h"
+#include "../port/gdi/gdi.h"
 #include "../trace/trace.h"
 #include "support/program_run.h"
 

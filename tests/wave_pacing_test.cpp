@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../port/sim/virtual_clock.h"
-#include "../port/wave_pacing.h"
+#include "../port/winmm/wave_pacing.h"
 
 namespace {
 

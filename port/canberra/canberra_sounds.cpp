@@ -3,6 +3,8 @@
 // connection) once they are done.
 #include "canberra/canberra_sounds.h"
 
+#include "identity.h"
+
 #include <windows.h>
 
 #include <canberra.h>
@@ -91,9 +93,9 @@ private:
             return nullptr;
         // Only the sound server: where there is none, the caller rings the bell.
         if (ca_context_set_driver(context, "pulse") != CA_SUCCESS ||
-            ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Larkspan", CA_PROP_APPLICATION_ID,
-                                    "org.example.Larkspan", CA_PROP_APPLICATION_ICON_NAME,
-                                    "org.example.Larkspan", nullptr) != CA_SUCCESS ||
+            ca_context_change_props(context, CA_PROP_APPLICATION_NAME, kProgramName, CA_PROP_APPLICATION_ID,
+                                    kProgramId, CA_PROP_APPLICATION_ICON_NAME, kProgramId,
+                                    nullptr) != CA_SUCCESS ||
             ca_context_open(context) != CA_SUCCESS) {
             ca_context_destroy(context);
             return nullptr;

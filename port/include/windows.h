@@ -9,20 +9,11 @@
 #endif
 
 // Window styles.
-#define WS_OVERLAPPED 0x00000000L
-#define WS_POPUP 0x80000000L
 #define WS_CHILD 0x40000000L
-#define WS_MINIMIZE 0x20000000L
 #define WS_VISIBLE 0x10000000L
 #define WS_DISABLED 0x08000000L
-#define WS_CLIPSIBLINGS 0x04000000L
 #define WS_CLIPCHILDREN 0x02000000L
-#define WS_MAXIMIZE 0x01000000L
 #define WS_CAPTION 0x00C00000L
-#define WS_BORDER 0x00800000L
-#define WS_DLGFRAME 0x00400000L
-#define WS_VSCROLL 0x00200000L
-#define WS_HSCROLL 0x00100000L
 #define WS_SYSMENU 0x00080000L
 #define WS_THICKFRAME 0x00040000L
 #define WS_GROUP 0x00020000L
@@ -31,16 +22,7 @@
 #define WS_MAXIMIZEBOX 0x00010000L
 
 // Dialog styles.
-#define DS_ABSALIGN 0x01L
-#define DS_SYSMODAL 0x02L
-#define DS_LOCALEDIT 0x20L
 #define DS_SETFONT 0x40L
-#define DS_MODALFRAME 0x80L
-#define DS_NOIDLEMSG 0x100L
-#define DS_SETFOREGROUND 0x200L
-#define DS_3DLOOK 0x0004L
-#define DS_FIXEDSYS 0x0008L
-#define DS_CENTER 0x0800L
 
 // Button styles.
 #define BS_PUSHBUTTON 0x00000000L
@@ -59,7 +41,6 @@
 
 #define WINAPI
 #define CALLBACK
-#define APIENTRY
 
 #ifndef TRUE
 #define TRUE 1
@@ -69,7 +50,6 @@
 #endif
 
 typedef int BOOL;
-typedef int INT;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
@@ -82,10 +62,8 @@ typedef uintptr_t DWORD_PTR;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
-typedef char CHAR;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
-typedef void *LPVOID;
 typedef DWORD COLORREF;
 
 #define DECLARE_HANDLE(name) \
@@ -109,7 +87,6 @@ typedef struct tagRECT {
 typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
-#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKELONG(a, b) \
     ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
@@ -119,9 +96,6 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define GetBValue(rgb) ((BYTE)((rgb) >> 16))
 
 // Messages.
-#define WM_DESTROY 0x0002
-#define WM_CLOSE 0x0010
-#define WM_KEYDOWN 0x0100
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
@@ -149,7 +123,6 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define VK_TAB 0x09
 #define VK_RETURN 0x0D
-#define VK_SHIFT 0x10
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
 #define VK_F4 0x73

@@ -8,16 +8,14 @@
 
 #include <pulse/rtclock.h>
 
-#include "sound_trace.h"
+#include "identity.h"
+#include "sound_timeline.h"
 #include "tuning.h"
 
 namespace port::pulse {
 
-CaptureStream::CaptureStream(std::shared_ptr<Connection> connection, const WAVEFORMATEX &format,
-                             CaptureSink *sink)
-    : ServerStream(std::move(connection), format, "Larkspan capture", true),
-      sink_(sink),
-      eightBit_(format.wBitsPerSample == 8)
+CaptureStream::CaptureStream(std::shared_ptr<Connection> connection, CaptureSink *sink)
+    : ServerStream(std::move(connection), kCaptureStreamName, true), sink_(sink)
 {
 }
 
@@ -31,7 +29,7 @@ int CaptureStream::ConnectStream(pa_stream *s, pa_stream_flags_t flags)
 {
     pa_buffer_attr attr;
     memset(&attr, 0xff, sizeof attr);
-    attr.fragsize = static_cast<uint32_t>(CaptureFragmentFrames(spec_.rate) * serverFrame_);
+    attr.fragsize = static_cast<uint32_t>(kCaptureFragmentFrames * kServerFrame);
     pa_stream_set_read_callback(s, OnRead, this);
     return pa_stream_connect_record(s, nullptr, &attr, flags);
 }
@@ -82,12 +80,12 @@ bool CaptureStream::Awaiting(pa_usec_t now) const
 
 void CaptureStream::Expect(pa_usec_t now)
 {
-    const size_t missing = sink_->Missing() / userFrame_;
+    const size_t missing = sink_->Missing();
     if (missing == 0)
         expected_ = now + kCaptureIdleWakeUs;
     else
         expected_ =
-            arrival_ + pa_bytes_to_usec((frames_ + missing) * serverFrame_, &spec_) + kCaptureMarginUs;
+            arrival_ + pa_bytes_to_usec((frames_ + missing) * kServerFrame, &kSpec) + kCaptureMarginUs;
     wake_ = expected_;
 }
 
@@ -103,9 +101,9 @@ void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
             break;
         // Data still in flight when the run was stopped is dropped unseen.
         if (self->running_) {
-            TraceSound(data ? "read" : "hole", (int64_t)bytes);
-            self->Deliver(data, bytes);
-            frames += bytes / self->serverFrame_;
+            Timeline(data ? "read" : "hole", (int64_t)bytes);
+            self->Deliver(static_cast<const int16_t *>(data), bytes / kServerFrame);
+            frames += bytes / kServerFrame;
         }
         pa_stream_drop(s);
     }
@@ -114,30 +112,22 @@ void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
     self->frames_ += frames;
     // Read as it came, the sound tells when it comes; read later, only
     // that it came no later than now.
-    const pa_usec_t since = pa_bytes_to_usec(self->frames_ * self->serverFrame_, &self->spec_);
+    const pa_usec_t since = pa_bytes_to_usec(self->frames_ * kServerFrame, &kSpec);
     const pa_usec_t arrival = now > since ? now - since : 0;
     self->arrival_ = self->expected_ <= now ? arrival : std::min(self->arrival_, arrival);
+    // The server was alive as it sent the last of it.
+    self->connection().Heard(self->arrival_ + since);
     self->Expect(now);
 }
 
-void CaptureStream::Deliver(const void *data, size_t bytes)
+void CaptureStream::Deliver(const int16_t *data, size_t frames)
 {
-    const size_t samples = bytes / 2;
-    if (!eightBit_) {
-        if (data) {
-            sink_->Captured(static_cast<const uint8_t *>(data), samples * 2);
-            return;
-        }
-        buffer_.assign(samples * 2, 0);
+    buffer_.resize(frames);
+    if (data) {
+        for (size_t i = 0; i < frames; ++i)
+            buffer_[i] = static_cast<uint8_t>((data[i] >> 8) + 128);
     } else {
-        buffer_.resize(samples);
-        if (data) {
-            const int16_t *in = static_cast<const int16_t *>(data);
-            for (size_t i = 0; i < samples; ++i)
-                buffer_[i] = static_cast<uint8_t>((in[i] >> 8) + 128);
-        } else {
-            std::fill(buffer_.begin(), buffer_.end(), 0x80);
-        }
+        std::fill(buffer_.begin(), buffer_.end(), 0x80);
     }
     sink_->Captured(buffer_.data(), buffer_.size());
 }

@@ -11,7 +11,7 @@ namespace port::pulse {
 
 class CaptureStream final : public ServerStream {
 public:
-    CaptureStream(std::shared_ptr<Connection> connection, const WAVEFORMATEX &format, CaptureSink *sink);
+    CaptureStream(std::shared_ptr<Connection> connection, CaptureSink *sink);
     ~CaptureStream() override;
 
     void Start() override;
@@ -26,14 +26,14 @@ public:
 private:
     int ConnectStream(pa_stream *s, pa_stream_flags_t flags) override;
     static void OnRead(pa_stream *s, size_t bytes, void *userdata);
-    // `data` is null for a hole in the recording.
-    void Deliver(const void *data, size_t bytes);
+    // As the program's 8-bit samples; `data` is null for a hole in the
+    // recording.
+    void Deliver(const int16_t *data, size_t frames);
     // When the sink's block will be full, from when the sound heard so far
     // came in.
     void Expect(pa_usec_t now);
 
     CaptureSink *const sink_;
-    const bool eightBit_;
     bool running_ = false;
     uint64_t frames_ = 0;          // heard this run
     pa_usec_t arrival_ = 0;        // when frame 0 would have come, by the latest sign

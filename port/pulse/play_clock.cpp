@@ -6,10 +6,7 @@
 
 namespace port::pulse {
 
-PlayClock::PlayClock(uint32_t rate, uint64_t leadFrames, int64_t maxCoastUs)
-    : rate_(rate), leadFrames_(leadFrames), maxCoastUs_(maxCoastUs)
-{
-}
+PlayClock::PlayClock(uint32_t rate, int64_t maxCoastUs) : rate_(rate), maxCoastUs_(maxCoastUs) {}
 
 void PlayClock::Reset()
 {
@@ -42,7 +39,7 @@ void PlayClock::Report(int64_t atUs, uint64_t takenFrames, int64_t sinkLatencyUs
     Heard(atUs);
 }
 
-uint64_t PlayClock::ProgramFrames(int64_t nowUs)
+uint64_t PlayClock::Frames(int64_t nowUs)
 {
     int64_t frames = 0;
     if (run_.reported) {
@@ -60,18 +57,17 @@ uint64_t PlayClock::ProgramFrames(int64_t nowUs)
     uint64_t position = frames > 0 ? (uint64_t)frames : 0;
     position = std::min(position, run_.written);
     run_.answered = std::max(run_.answered, position);
-    return run_.answered > leadFrames_ ? run_.answered - leadFrames_ : 0;
+    return run_.answered;
 }
 
-int64_t PlayClock::TimeAt(uint64_t programFrames) const
+int64_t PlayClock::TimeAt(uint64_t target) const
 {
-    const uint64_t target = programFrames + leadFrames_;
     if (run_.answered >= target)
         return 0;
     if (target > run_.written || !run_.reported)
         return kNever;
     // The first microsecond the report's line reaches the target, as
-    // ProgramFrames rounds: toward zero.
+    // Frames rounds: toward zero.
     const int64_t ahead = (int64_t)target - (int64_t)run_.taken;
     const int64_t onUs =
         ahead >= 0 ? (ahead * 1000000 + rate_ - 1) / rate_ : 1 - ((1 - ahead) * 1000000 + rate_ - 1) / rate_;

@@ -10,15 +10,14 @@ namespace port::pulse {
 
 class PlayClock {
 public:
-    // `rate` frames a second. `leadFrames` of silence go to the server ahead
-    // of the program's data. Between reports the clock runs on by itself,
+    // `rate` frames a second. Between reports the clock runs on by itself,
     // but never further than `maxCoastUs` past the last sign of life from
     // the server: a server that is held up plays nothing either.
-    PlayClock(uint32_t rate, uint64_t leadFrames, int64_t maxCoastUs);
+    PlayClock(uint32_t rate, int64_t maxCoastUs);
 
     // A new run: nothing written, nothing played, earlier reports forgotten.
     void Reset();
-    // `frames` more went to the server at `atUs`, the lead included.
+    // `frames` more went to the server at `atUs`.
     void Wrote(uint64_t frames, int64_t atUs);
     // The server answered or asked for data at `atUs`.
     void Heard(int64_t atUs);
@@ -28,15 +27,14 @@ public:
     // dry, when the sink only plays out what it holds).
     void Report(int64_t atUs, uint64_t takenFrames, int64_t sinkLatencyUs, bool playing);
 
-    // Frames of the program's data (the lead not counted) put out by
-    // `nowUs`: never more than was written, nor than the rate allows since
-    // the first frame was, never fewer than before.
-    uint64_t ProgramFrames(int64_t nowUs);
-    // When ProgramFrames will first answer `programFrames` or more, if no
+    // Frames put out by `nowUs`: never more than was written, nor than the
+    // rate allows since the first frame was, never fewer than before.
+    uint64_t Frames(int64_t nowUs);
+    // When Frames will first answer `frames` or more, if no
     // report comes meanwhile: kNever if it cannot (not written yet, no
     // report yet, or the clock stops short of it).
     static constexpr int64_t kNever = INT64_MAX;
-    int64_t TimeAt(uint64_t programFrames) const;
+    int64_t TimeAt(uint64_t frames) const;
 
 private:
     // The most frames a sink can have played `elapsedUs` after the first
@@ -45,10 +43,9 @@ private:
     int64_t FirstTimeFor(uint64_t frames) const;
 
     const uint32_t rate_;
-    const uint64_t leadFrames_;
     const int64_t maxCoastUs_;
 
-    // What a run has learnt; stream frames count the lead.
+    // What a run has learnt.
     struct Run {
         uint64_t written = 0;
         int64_t firstWriteAt = 0;

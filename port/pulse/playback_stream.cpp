@@ -9,7 +9,8 @@
 
 #include <pulse/rtclock.h>
 
-#include "sound_trace.h"
+#include "identity.h"
+#include "sound_timeline.h"
 #include "tuning.h"
 
 namespace port::pulse {
@@ -26,12 +27,10 @@ int64_t Now()
 
 }  // namespace
 
-PlaybackStream::PlaybackStream(std::shared_ptr<Connection> connection, const WAVEFORMATEX &format,
-                               PlaybackSource *source)
-    : ServerStream(std::move(connection), format, "Larkspan playback", false),
+PlaybackStream::PlaybackStream(std::shared_ptr<Connection> connection, PlaybackSource *source)
+    : ServerStream(std::move(connection), kPlaybackStreamName, false),
       source_(source),
-      eightBit_(format.wBitsPerSample == 8),
-      clock_(spec_.rate, 0, kPlayClockCoastUs)
+      clock_(kSpec.rate, kPlayClockCoastUs)
 {
 }
 
@@ -45,11 +44,11 @@ int PlaybackStream::ConnectStream(pa_stream *s, pa_stream_flags_t flags)
 {
     pa_buffer_attr attr;
     memset(&attr, 0xff, sizeof attr);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackTargetUs, &spec_));
-    attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackRequestUs, &spec_));
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackTargetUs, &kSpec));
+    attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackRequestUs, &kSpec));
     // Start on the first frame: a short last block must play too, and
     // Windows plays whatever is queued.
-    attr.prebuf = static_cast<uint32_t>(serverFrame_);
+    attr.prebuf = static_cast<uint32_t>(kServerFrame);
     pa_stream_set_write_callback(s, OnWrite, this);
     pa_stream_set_underflow_callback(s, OnUnderflow, this);
     pa_stream_set_started_callback(s, OnStarted, this);
@@ -65,7 +64,6 @@ void PlaybackStream::Start()
     queued_ = true;
     taken_ = 0;
     played_ = 0;
-    carryBytes_ = 0;
     writtenFrames_ = 0;
     draining_ = false;
     playedOnce_ = false;
@@ -96,8 +94,9 @@ void PlaybackStream::Woken(pa_usec_t)
         wake_ = kNever;
         return;
     }
-    TraceSound("wake", 0);
+    Timeline("wake", 0);
     const int64_t now = Now();
+    clock_.Heard((int64_t)connection().HeardAt());
     ReportPlayed(now);
     queued_ = false;
     Fill();
@@ -152,7 +151,7 @@ void PlaybackStream::Plan(int64_t now, bool inWake)
 int64_t PlaybackStream::MarkTime() const
 {
     const uint64_t mark = source_->NextMark();
-    return mark == 0 ? PlayClock::kNever : clock_.TimeAt(mark / userFrame_);
+    return mark == 0 ? PlayClock::kNever : clock_.TimeAt(mark);
 }
 
 void PlaybackStream::AskTiming()
@@ -164,7 +163,7 @@ void PlaybackStream::AskTiming()
 void PlaybackStream::OnWrite(pa_stream *, size_t, void *userdata)
 {
     PlaybackStream *self = static_cast<PlaybackStream *>(userdata);
-    TraceSound("write_request", 0);
+    Timeline("write_request", 0);
     const int64_t now = Now();
     self->clock_.Heard(now);
     self->Fill();
@@ -176,7 +175,7 @@ void PlaybackStream::OnWrite(pa_stream *, size_t, void *userdata)
 void PlaybackStream::OnUnderflow(pa_stream *s, void *userdata)
 {
     PlaybackStream *self = static_cast<PlaybackStream *>(userdata);
-    TraceSound("underflow", pa_stream_get_underflow_index(s));
+    Timeline("underflow", pa_stream_get_underflow_index(s));
     self->Drain();
     self->AskTiming();
 }
@@ -208,9 +207,9 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
     // sink_usec of it, and the report took transport_usec to come.
     const int64_t now = Now();
     const int64_t at = now - static_cast<int64_t>(pa_timeval_age(&t->timestamp));
-    const uint64_t taken = t->read_index > 0 ? static_cast<uint64_t>(t->read_index) / self->serverFrame_ : 0;
+    const uint64_t taken = t->read_index > 0 ? static_cast<uint64_t>(t->read_index) / kServerFrame : 0;
     const int64_t held = static_cast<int64_t>(t->sink_usec) - static_cast<int64_t>(t->transport_usec);
-    TraceSound("timing", static_cast<int64_t>(taken));
+    Timeline("timing", static_cast<int64_t>(taken));
     self->clock_.Report(at, taken, held, t->playing != 0);
     // Stopped short of what was written, after it had been playing: run dry
     // with its last frames held back, as an underflow would have said.
@@ -230,46 +229,26 @@ void PlaybackStream::Fill()
     if (!running_ || !Ready())
         return;
     for (;;) {
-        const size_t frames = TakeFrames(kFillFrames);
+        program_.resize(kFillFrames);
+        const size_t frames = source_->Take(program_.data(), program_.size());
         if (frames == 0)
             return;
-        const int16_t *samples = ServerSamples(frames);
-        TraceSound("write", (int64_t)(frames * serverFrame_));
-        if (!Write(samples, frames))
+        taken_ += frames;
+        server_.resize(frames);
+        for (size_t i = 0; i < frames; ++i)
+            server_[i] = static_cast<int16_t>((program_[i] - 128) * 256);
+        Timeline("write", (int64_t)(frames * kServerFrame));
+        if (!Write(server_.data(), frames))
             return;
         draining_ = false;
     }
 }
 
-size_t PlaybackStream::TakeFrames(size_t frames)
-{
-    userBuffer_.resize(frames * userFrame_);
-    memcpy(userBuffer_.data(), carry_, carryBytes_);
-    const size_t got = source_->Take(userBuffer_.data() + carryBytes_, userBuffer_.size() - carryBytes_);
-    taken_ += got;
-    const size_t have = carryBytes_ + got;
-    const size_t whole = have / userFrame_;
-    carryBytes_ = have % userFrame_;
-    memcpy(carry_, userBuffer_.data() + whole * userFrame_, carryBytes_);
-    return whole;
-}
-
-const int16_t *PlaybackStream::ServerSamples(size_t frames)
-{
-    if (!eightBit_)
-        return reinterpret_cast<const int16_t *>(userBuffer_.data());
-    const size_t samples = frames * spec_.channels;
-    serverBuffer_.resize(samples);
-    for (size_t i = 0; i < samples; ++i)
-        serverBuffer_[i] = static_cast<int16_t>((userBuffer_[i] - 128) * 256);
-    return serverBuffer_.data();
-}
-
 bool PlaybackStream::Write(const int16_t *samples, size_t frames)
 {
-    const int result = pa_stream_write(stream_, samples, frames * serverFrame_, nullptr, 0, PA_SEEK_RELATIVE);
+    const int result = pa_stream_write(stream_, samples, frames * kServerFrame, nullptr, 0, PA_SEEK_RELATIVE);
     if (result < 0) {
-        TraceSound("write_failed", result);
+        Timeline("write_failed", result);
         Fail();
         return false;
     }
@@ -283,10 +262,10 @@ void PlaybackStream::ReportPlayed(int64_t now)
     if (!running_ || !Ready())
         return;
     // Never more than the layer has given this run.
-    const uint64_t bytes = std::min<uint64_t>(clock_.ProgramFrames(now) * userFrame_, taken_);
+    const uint64_t bytes = std::min<uint64_t>(clock_.Frames(now), taken_);
     if (bytes > played_) {
         played_ = bytes;
-        TraceSound("played", (int64_t)played_);
+        Timeline("played", (int64_t)played_);
         source_->Played(played_);
     }
 }

@@ -12,8 +12,7 @@ namespace port::pulse {
 
 class PlaybackStream final : public ServerStream {
 public:
-    PlaybackStream(std::shared_ptr<Connection> connection, const WAVEFORMATEX &format,
-                   PlaybackSource *source);
+    PlaybackStream(std::shared_ptr<Connection> connection, PlaybackSource *source);
     ~PlaybackStream() override;
 
     void Start() override;
@@ -31,13 +30,8 @@ public:
 private:
     int ConnectStream(pa_stream *s, pa_stream_flags_t flags) override;
 
-    // Writes whole frames of what the queue holds.
+    // Writes all the queue holds, as the server's 16-bit samples.
     void Fill();
-    // Takes up to `frames` frames from the queue into userBuffer_, a partial
-    // frame carried over to the next call; answers the whole ones.
-    size_t TakeFrames(size_t frames);
-    // Those frames as the server's 16-bit samples (8-bit ones converted).
-    const int16_t *ServerSamples(size_t frames);
     // To the server; a write it refuses fails the stream.
     bool Write(const int16_t *samples, size_t frames);
     void ReportPlayed(int64_t now);
@@ -55,21 +49,18 @@ private:
     static void OnTiming(pa_stream *s, void *userdata);
 
     PlaybackSource *const source_;
-    const bool eightBit_;
     PlayClock clock_;
     bool running_ = false;
     pa_usec_t wake_ = kNever;
-    bool queued_ = false;         // queued since the last wake, not taken yet
-    int64_t askedAt_ = 0;         // the last timing asked for by a wake
-    uint64_t taken_ = 0;          // bytes Take has given this run
-    uint64_t writtenFrames_ = 0;  // to the server this run
-    bool draining_ = false;       // a drain asked for since the last write
-    bool playedOnce_ = false;     // the server reported it playing this run
-    uint64_t played_ = 0;         // bytes reported to Played this run
-    uint8_t carry_[4];            // a partial frame from Take
-    size_t carryBytes_ = 0;
-    std::vector<uint8_t> userBuffer_;
-    std::vector<int16_t> serverBuffer_;
+    bool queued_ = false;           // queued since the last wake, not taken yet
+    int64_t askedAt_ = 0;           // the last timing asked for by a wake
+    uint64_t taken_ = 0;            // bytes Take has given this run
+    uint64_t writtenFrames_ = 0;    // to the server this run
+    bool draining_ = false;         // a drain asked for since the last write
+    bool playedOnce_ = false;       // the server reported it playing this run
+    uint64_t played_ = 0;           // bytes reported to Played this run
+    std::vector<uint8_t> program_;  // what Take gave, in the program's samples
+    std::vector<int16_t> server_;   // the same in the server's
 };
 
 }  // namespace port::pulse

@@ -7,7 +7,7 @@
 #include "capture_stream.h"
 #include "playback_stream.h"
 #include "pulse_connection.h"
-#include "wave_format.h"
+#include "winmm/winmm.h"
 
 namespace port {
 
@@ -17,17 +17,6 @@ namespace {
 // server would otherwise keep a client waiting for 30 s.
 constexpr pa_usec_t kOpenTimeout = 3 * PA_USEC_PER_SEC;
 
-template <typename Stream, typename Client>
-MMRESULT OpenStream(std::shared_ptr<pulse::Connection> connection, const WAVEFORMATEX &format, Client *client,
-                    pa_usec_t deadline, std::unique_ptr<AudioStream> *stream)
-{
-    auto opened = std::make_unique<Stream>(std::move(connection), format, client);
-    MMRESULT result = opened->Open(deadline);
-    if (result == MMSYSERR_NOERROR)
-        *stream = std::move(opened);
-    return result;
-}
-
 }  // namespace
 
 PulseAudioBackend::PulseAudioBackend() = default;
@@ -36,22 +25,20 @@ PulseAudioBackend::~PulseAudioBackend() = default;
 MMRESULT PulseAudioBackend::OpenCapture(const WAVEFORMATEX &format, CaptureSink *sink,
                                         std::unique_ptr<AudioStream> *stream)
 {
-    if (!sink || !stream)
-        return MMSYSERR_INVALPARAM;
-    if (!SupportedFormat(format))
-        return WAVERR_BADFORMAT;
-    const pa_usec_t deadline = pa_rtclock_now() + kOpenTimeout;
-    std::shared_ptr<pulse::Connection> connection;
-    MMRESULT result = Connection(deadline, &connection);
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    return OpenStream<pulse::CaptureStream>(std::move(connection), format, sink, deadline, stream);
+    return Open<pulse::CaptureStream>(format, sink, stream);
 }
 
 MMRESULT PulseAudioBackend::OpenPlayback(const WAVEFORMATEX &format, PlaybackSource *source,
                                          std::unique_ptr<AudioStream> *stream)
 {
-    if (!source || !stream)
+    return Open<pulse::PlaybackStream>(format, source, stream);
+}
+
+template <typename Stream, typename Client>
+MMRESULT PulseAudioBackend::Open(const WAVEFORMATEX &format, Client *client,
+                                 std::unique_ptr<AudioStream> *stream)
+{
+    if (!client || !stream)
         return MMSYSERR_INVALPARAM;
     if (!SupportedFormat(format))
         return WAVERR_BADFORMAT;
@@ -60,7 +47,11 @@ MMRESULT PulseAudioBackend::OpenPlayback(const WAVEFORMATEX &format, PlaybackSou
     MMRESULT result = Connection(deadline, &connection);
     if (result != MMSYSERR_NOERROR)
         return result;
-    return OpenStream<pulse::PlaybackStream>(std::move(connection), format, source, deadline, stream);
+    auto opened = std::make_unique<Stream>(std::move(connection), client);
+    result = opened->Open(deadline);
+    if (result == MMSYSERR_NOERROR)
+        *stream = std::move(opened);
+    return result;
 }
 
 MMRESULT PulseAudioBackend::Connection(uint64_t deadline, std::shared_ptr<pulse::Connection> *connection)

@@ -31,6 +31,9 @@ public:
                           std::unique_ptr<AudioStream> *stream) override;
 
 private:
+    // Both directions: the checks, the connection, the stream's open.
+    template <typename Stream, typename Client>
+    MMRESULT Open(const WAVEFORMATEX &format, Client *client, std::unique_ptr<AudioStream> *stream);
     // The shared connection, made if there is none that works; by `deadline`.
     MMRESULT Connection(uint64_t deadline, std::shared_ptr<pulse::Connection> *connection);
 

@@ -6,10 +6,9 @@
 
 #include <algorithm>
 
-namespace port::pulse {
+#include "identity.h"
 
-const char kApplicationName[] = "Larkspan";
-const char kApplicationId[] = "org.example.Larkspan";
+namespace port::pulse {
 
 struct Connection::Pump {
     GSource source;
@@ -61,13 +60,19 @@ Connection::~Connection()
     g_main_context_unref(own_);
 }
 
-MMRESULT Connection::Connect(pa_usec_t deadline)
+pa_proplist *ProgramProperties()
 {
     pa_proplist *properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, kApplicationName);
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, kApplicationId);
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, kApplicationId);
-    context_ = pa_context_new_with_proplist(api(), kApplicationName, properties);
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, kProgramName);
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, kProgramId);
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, kProgramId);
+    return properties;
+}
+
+MMRESULT Connection::Connect(pa_usec_t deadline)
+{
+    pa_proplist *properties = ProgramProperties();
+    context_ = pa_context_new_with_proplist(api(), kProgramName, properties);
     pa_proplist_free(properties);
     if (!context_)
         return MMSYSERR_NOMEM;

@@ -4,28 +4,8 @@
 
 namespace port::pulse {
 
-namespace {
-
-// 8-bit samples travel as 16-bit ones: what the server mixes anyway.
-pa_sample_spec ServerSpec(const WAVEFORMATEX &format)
-{
-    pa_sample_spec sample;
-    sample.format = PA_SAMPLE_S16NE;
-    sample.rate = format.nSamplesPerSec;
-    sample.channels = static_cast<uint8_t>(format.nChannels);
-    return sample;
-}
-
-}  // namespace
-
-ServerStream::ServerStream(std::shared_ptr<Connection> connection, const WAVEFORMATEX &format,
-                           const char *name, bool corked)
-    : connection_(std::move(connection)),
-      spec_(ServerSpec(format)),
-      userFrame_(format.nBlockAlign),
-      serverFrame_(pa_frame_size(&spec_)),
-      name_(name),
-      corked_(corked)
+ServerStream::ServerStream(std::shared_ptr<Connection> connection, const char *name, bool corked)
+    : connection_(std::move(connection)), name_(name), corked_(corked)
 {
     connection_->Add(this);
 }
@@ -57,12 +37,9 @@ MMRESULT ServerStream::Open(pa_usec_t deadline)
 
 pa_stream *ServerStream::Connect(bool corked)
 {
-    pa_proplist *properties = pa_proplist_new();
+    pa_proplist *properties = ProgramProperties();
     pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, name_);
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, kApplicationName);
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, kApplicationId);
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, kApplicationId);
-    pa_stream *s = pa_stream_new_with_proplist(context(), name_, &spec_, nullptr, properties);
+    pa_stream *s = pa_stream_new_with_proplist(context(), name_, &kSpec, nullptr, properties);
     pa_proplist_free(properties);
     if (!s)
         return nullptr;

@@ -24,8 +24,7 @@ protected:
     // as uncorking it makes PulseAudio rewind the sink to mix it in at once,
     // and a sink's monitor loses the start of it. An open playback stream
     // with nothing written waits for data and plays nothing.
-    ServerStream(std::shared_ptr<Connection> connection, const WAVEFORMATEX &format, const char *name,
-                 bool corked);
+    ServerStream(std::shared_ptr<Connection> connection, const char *name, bool corked);
     ~ServerStream() override;
 
     // Connects `s` as a capture or playback stream with its buffer sizes
@@ -45,16 +44,20 @@ protected:
     bool Failed() const { return failed_ || !stream_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }
     bool Ready() const { return !failed_ && stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
     pa_context *context() const { return connection_->context(); }
+    Connection &connection() const { return *connection_; }
     static void Done(pa_operation *op)
     {
         if (op)
             pa_operation_unref(op);
     }
 
+    // The program's 8-bit samples travel as 16-bit ones, what the server
+    // mixes anyway (and PipeWire 0.3.65 pads an 8-bit underrun with zero
+    // bytes, a click).
+    static constexpr pa_sample_spec kSpec = {PA_SAMPLE_S16NE, 11025, 1};
+    static constexpr size_t kServerFrame = 2;
+
     std::shared_ptr<Connection> connection_;
-    const pa_sample_spec spec_;  // what the server carries
-    const size_t userFrame_;     // bytes of a frame as the program has it
-    const size_t serverFrame_;   // bytes of a frame as the server has it
     pa_stream *stream_ = nullptr;
 
 private:

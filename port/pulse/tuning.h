@@ -9,16 +9,13 @@ namespace port::pulse {
 // The program's block, 2048 samples at 11025 Hz, as time.
 constexpr pa_usec_t kBlockUs = 2048 * PA_USEC_PER_SEC / 11025;
 
-// Capture comes in fragments of 23.2 ms (256 frames at 11025 Hz), eight to
-// a block, so that a block ends with a fragment. On PipeWire a capture
+// Capture comes in fragments of 256 frames (23.2 ms), eight to a block, so
+// that a block ends with a fragment. On PipeWire a capture
 // stream's fragment is its node's latency, and the graph runs at the
 // smallest latency any node asks for, rounded down to a power of two: 23.2
 // ms keeps a desktop's quantum of 1024 frames at 48 kHz (21.3 ms), where a
 // fragment under 21.3 ms would halve it and one over 42.7 ms double it.
-constexpr uint32_t CaptureFragmentFrames(uint32_t rate)
-{
-    return rate * 256 / 11025 > 0 ? rate * 256 / 11025 : 1;
-}
+constexpr size_t kCaptureFragmentFrames = 256;
 // A block is read this long after its last frame should have come: a
 // fragment comes when the server has all of it, up to a fragment after its
 // first frame. A block not yet full then is read fragment by fragment as

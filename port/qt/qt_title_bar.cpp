@@ -20,6 +20,7 @@
 #include <QWindow>
 
 #include "qt/qt_accessible.h"
+#include "qt/qt_system_command.h"
 #include "qt/wayland_globals.h"
 
 namespace port {
@@ -93,8 +94,9 @@ private:
 
 }  // namespace
 
-TitleBar::TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable)
-    : QWidget(window), window_(window), resizable_(resizable)
+TitleBar::TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable,
+                   std::function<void(unsigned command)> pressed)
+    : QWidget(window), window_(window), resizable_(resizable), pressed_(std::move(pressed))
 {
     MarkTitleBar(this);
     setFont(QGuiApplication::font());  // the desktop's, not the dialog's
@@ -151,14 +153,18 @@ void TitleBar::paintEvent(QPaintEvent *)
 // The buttons take their own presses; the rest of the bar moves the window.
 void TitleBar::mousePressEvent(QMouseEvent *event)
 {
-    QWindow *window = window_->windowHandle();
-    const Qt::Edges edges = EdgesAt(mapToParent(event->position().toPoint()));
-    if (window != nullptr && event->button() == Qt::LeftButton) {
-        if (edges) {
-            window->startSystemResize(edges);
-        } else {
-            window->startSystemMove();
-        }
+    if (event->button() == Qt::LeftButton) {
+        Press(EdgesAt(mapToParent(event->position().toPoint())));
+    }
+}
+
+void TitleBar::Press(Qt::Edges edges)
+{
+    const unsigned command = FrameCommand(edges);
+    if (pressed_) {
+        pressed_(command);
+    } else {
+        CarryOutSystemCommand(window_, command);
     }
 }
 
@@ -209,8 +215,8 @@ bool TitleBar::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonPress: {
         const auto *press = static_cast<QMouseEvent *>(event);
         const Qt::Edges edges = EdgesAt(press->position().toPoint());
-        if (edges && press->button() == Qt::LeftButton && window_->windowHandle() != nullptr) {
-            window_->windowHandle()->startSystemResize(edges);
+        if (edges && press->button() == Qt::LeftButton) {
+            Press(edges);
             return true;
         }
         break;

@@ -2,6 +2,8 @@
 // compositor draws none.
 #pragma once
 
+#include <functional>
+
 #include <QStringList>
 #include <QWidget>
 
@@ -20,14 +22,16 @@ bool NeedsOwnTitleBar();
 // Across the top of a frameless top-level window: its caption, and the
 // close, maximize and minimize buttons `frame` (the flags the window would
 // have with a frame) asks for, each a child button that assistive
-// technology sees under its Windows name. Dragging the bar moves the
-// window; when `resizable`, dragging the window's edges resizes it, as a
-// thick frame would.
+// technology sees under its Windows name. Pressing the bar moves the
+// window; when `resizable`, pressing the window's edges resizes it, as a
+// thick frame does: `pressed`, if given, is told the system command
+// (qt_system_command.h), and decides; else the bar carries it out.
 class TitleBar : public QWidget {
     Q_OBJECT
 
 public:
-    TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable);
+    TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable,
+             std::function<void(unsigned command)> pressed = nullptr);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -37,9 +41,11 @@ protected:
 private:
     void PlaceButtons();
     Qt::Edges EdgesAt(const QPoint &windowPoint) const;
+    void Press(Qt::Edges edges);
 
     QWidget *const window_;
     const bool resizable_;
+    const std::function<void(unsigned)> pressed_;
     QList<QWidget *> buttons_;  // from the right: close, maximize, minimize
 };
 

@@ -107,10 +107,15 @@ bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInp
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         client.translate(screen->geometry().topLeft());
     }
-    const int top =
-        ownTitleBar
-            ? (new TitleBar(dialog_, FrameFlags(dialog.style), dialog.style & WS_THICKFRAME))->height()
-            : 0;
+    const int top = ownTitleBar
+                        ? (new TitleBar(dialog_, FrameFlags(dialog.style), dialog.style & WS_THICKFRAME,
+                                        [this](unsigned command) {
+                                            if (Accepting()) {
+                                                input_->FramePressed(command);
+                                            }
+                                        }))
+                              ->height()
+                        : 0;
     dialog_->SetClientTop(top);
     dialog_->setGeometry(client.adjusted(0, -top, 0, 0));
     if (!(dialog.style & WS_THICKFRAME)) {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "qt/dialog_units.h"
+#include "user/user.h"
 #include "window_backend.h"
 
 class QAbstractEventDispatcher;

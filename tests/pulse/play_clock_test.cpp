@@ -40,21 +40,19 @@ struct Server {
     void Report(int64_t at, bool playing = true) { clock.Report(at, Taken(at), sinkLatency, playing); }
 };
 
-TEST(PlayClock, FollowsTheSinkBetweenReportsAndLeavesOutTheLead)
+TEST(PlayClock, FollowsTheSinkBetweenReports)
 {
-    const uint64_t lead = Frames(30 * kMs);
-    PlayClock clock(kRate, lead, kCoast);
+    PlayClock clock(kRate, kCoast);
     Server server{clock};
     server.Write(kRate * 2);
-    EXPECT_EQ(clock.ProgramFrames(0), 0u) << "nothing is out before a report";
+    EXPECT_EQ(clock.Frames(0), 0u) << "nothing is out before a report";
     uint64_t before = 0;
     for (int64_t at = 0; at <= 1000 * kMs; at += 25 * kMs) {
         server.Report(at);
         // Halfway to the next report the clock has run on by itself.
         for (int64_t now : {at, at + 12 * kMs}) {
-            uint64_t out = clock.ProgramFrames(now);
-            int64_t truth = Frames(now) - (int64_t)lead;
-            EXPECT_NEAR((double)out, (double)std::max<int64_t>(truth, 0), 2.0) << "at " << now / kMs << " ms";
+            uint64_t out = clock.Frames(now);
+            EXPECT_NEAR((double)out, (double)Frames(now), 2.0) << "at " << now / kMs << " ms";
             EXPECT_GE(out, before);
             before = out;
         }
@@ -63,32 +61,32 @@ TEST(PlayClock, FollowsTheSinkBetweenReportsAndLeavesOutTheLead)
 
 TEST(PlayClock, StopsSoonAfterTheServerFallsSilentAndNeverGoesBack)
 {
-    PlayClock clock(kRate, 0, kCoast);
+    PlayClock clock(kRate, kCoast);
     Server server{clock};
     server.Write(kRate * 5);
     for (int64_t at = 0; at <= 500 * kMs; at += 25 * kMs)
         server.Report(at);
     // Held up from 500 ms to 900 ms: no reports, no requests. Capture stops
     // with it, so a clock that ran on would hand back blocks ahead of it.
-    const uint64_t held = clock.ProgramFrames(500 * kMs + kCoast);
+    const uint64_t held = clock.Frames(500 * kMs + kCoast);
     EXPECT_NEAR((double)held, (double)Frames(500 * kMs + kCoast), 2.0);
-    EXPECT_EQ(clock.ProgramFrames(700 * kMs), held);
-    EXPECT_EQ(clock.ProgramFrames(900 * kMs), held);
+    EXPECT_EQ(clock.Frames(700 * kMs), held);
+    EXPECT_EQ(clock.Frames(900 * kMs), held);
     // It comes back having played on in the meantime: the clock catches up.
     server.Report(900 * kMs);
-    EXPECT_NEAR((double)clock.ProgramFrames(900 * kMs), (double)Frames(900 * kMs), 2.0);
+    EXPECT_NEAR((double)clock.Frames(900 * kMs), (double)Frames(900 * kMs), 2.0);
     // A report that says less (the server's sink was reset, or the report
     // left before the last one) never takes back what was answered.
-    const uint64_t answered = clock.ProgramFrames(910 * kMs);
+    const uint64_t answered = clock.Frames(910 * kMs);
     clock.Report(910 * kMs, Frames(100 * kMs), 0, true);
-    EXPECT_EQ(clock.ProgramFrames(910 * kMs), answered);
+    EXPECT_EQ(clock.Frames(910 * kMs), answered);
     clock.Report(800 * kMs, Frames(2000 * kMs), 0, true);  // older than the one in hand
-    EXPECT_LT(clock.ProgramFrames(915 * kMs), (uint64_t)Frames(1000 * kMs));
+    EXPECT_LT(clock.Frames(915 * kMs), (uint64_t)Frames(1000 * kMs));
 }
 
 TEST(PlayClock, RequestsKeepItRunningBetweenRareReports)
 {
-    PlayClock clock(kRate, 0, kCoast);
+    PlayClock clock(kRate, kCoast);
     Server server{clock};
     server.Write(kRate * 5);
     server.Report(0);
@@ -96,12 +94,12 @@ TEST(PlayClock, RequestsKeepItRunningBetweenRareReports)
     // it is alive in between.
     for (int64_t at = 25 * kMs; at <= 900 * kMs; at += 25 * kMs)
         clock.Heard(at);
-    EXPECT_NEAR((double)clock.ProgramFrames(900 * kMs), (double)Frames(900 * kMs), 2.0);
+    EXPECT_NEAR((double)clock.Frames(900 * kMs), (double)Frames(900 * kMs), 2.0);
 }
 
 TEST(PlayClock, AStreamThatRunsDryEndsOneSinkLatencyLaterAndWaitsThere)
 {
-    PlayClock clock(kRate, 0, kCoast);
+    PlayClock clock(kRate, kCoast);
     Server server{clock};
     server.sinkLatency = 20 * kMs;
     server.Write(Frames(300 * kMs));
@@ -109,18 +107,18 @@ TEST(PlayClock, AStreamThatRunsDryEndsOneSinkLatencyLaterAndWaitsThere)
         server.Report(at);
     // At 280 ms the server has taken everything and the stream stops.
     server.Report(280 * kMs, false);
-    EXPECT_LT(clock.ProgramFrames(290 * kMs), server.written);
-    EXPECT_EQ(clock.ProgramFrames(300 * kMs), server.written) << "the sink played out what it held";
+    EXPECT_LT(clock.Frames(290 * kMs), server.written);
+    EXPECT_EQ(clock.Frames(300 * kMs), server.written) << "the sink played out what it held";
     // Data written after the dry spell is not counted until the server says
     // it plays again, however long the clock runs on.
     server.Write(Frames(200 * kMs));
-    EXPECT_EQ(clock.ProgramFrames(400 * kMs), Frames(300 * kMs));
+    EXPECT_EQ(clock.Frames(400 * kMs), Frames(300 * kMs));
     server.start = 400 * kMs - 300 * kMs;  // played on from 400 ms
     server.Report(410 * kMs);
-    EXPECT_NEAR((double)clock.ProgramFrames(450 * kMs), (double)Frames(350 * kMs), 2.0);
+    EXPECT_NEAR((double)clock.Frames(450 * kMs), (double)Frames(350 * kMs), 2.0);
     for (int64_t at = 425 * kMs; at <= 2000 * kMs; at += 25 * kMs)
         server.Report(at, server.Taken(at) < server.written);
-    EXPECT_EQ(clock.ProgramFrames(3000 * kMs), server.written) << "all of it, and never more";
+    EXPECT_EQ(clock.Frames(3000 * kMs), server.written) << "all of it, and never more";
 }
 
 // PipeWire takes about 275 ms of a stream at most, in pieces as it asks for
@@ -129,7 +127,7 @@ TEST(PlayClock, AStreamThatRunsDryEndsOneSinkLatencyLaterAndWaitsThere)
 // layer has queued or written.
 TEST(PlayClock, FollowsAServerThatTakesOnlyPartOfTheQueue)
 {
-    PlayClock clock(kRate, 0, kCoast);
+    PlayClock clock(kRate, kCoast);
     Server server{clock};
     server.sinkLatency = 8 * kMs;
     const uint64_t cap = Frames(275 * kMs);
@@ -141,7 +139,7 @@ TEST(PlayClock, FollowsAServerThatTakesOnlyPartOfTheQueue)
             server.Write(more);
         bool playing = server.Taken(at) < server.written;
         server.Report(at, playing);
-        uint64_t out = clock.ProgramFrames(at);
+        uint64_t out = clock.Frames(at);
         EXPECT_LE(out, server.written);
         // Once dry, the report no longer says how much of the sink's last
         // latency is out: the clock waits that long rather than guess.
@@ -150,7 +148,7 @@ TEST(PlayClock, FollowsAServerThatTakesOnlyPartOfTheQueue)
         EXPECT_LE((int64_t)out, truth + 2) << "at " << at / kMs << " ms";
         EXPECT_GE((int64_t)out, truth - slack) << "at " << at / kMs << " ms";
     }
-    EXPECT_EQ(clock.ProgramFrames(1500 * kMs), queued);
+    EXPECT_EQ(clock.Frames(1500 * kMs), queued);
 }
 
 // PipeWire at its 1024-frame quantum: at first a report counts a quantum
@@ -159,73 +157,73 @@ TEST(PlayClock, FollowsAServerThatTakesOnlyPartOfTheQueue)
 // 126 ms ahead.
 TEST(PlayClock, NeverRunsAheadOfTheSampleClockButFollowsAFastSink)
 {
-    PlayClock clock(kRate, 0, kCoast);
+    PlayClock clock(kRate, kCoast);
     Server server{clock, 0, 0};
     server.Write(kRate);
     clock.Report(50 * kMs, Frames(50 * kMs + 21 * kMs), 0, true);
-    EXPECT_LE(clock.ProgramFrames(50 * kMs), (uint64_t)Frames(50 * kMs));
+    EXPECT_LE(clock.Frames(50 * kMs), (uint64_t)Frames(50 * kMs));
 
-    PlayClock fast(kRate, 0, kCoast);
+    PlayClock fast(kRate, kCoast);
     fast.Wrote(Frames(700000 * kMs), 0);
     const int64_t at = 600000 * kMs;
     const uint64_t played = Frames(at + at / 1000000 * 210);
     fast.Report(at, played, 0, true);
-    EXPECT_EQ(fast.ProgramFrames(at), played);
+    EXPECT_EQ(fast.Frames(at), played);
     EXPECT_NEAR((double)(fast.TimeAt(played + Frames(50 * kMs)) - at), 50.0 * kMs, 1.0 * kMs);
 }
 
 TEST(PlayClock, ResetStartsANewRunFromNothing)
 {
-    PlayClock clock(kRate, Frames(10 * kMs), kCoast);
+    PlayClock clock(kRate, kCoast);
     Server server{clock};
     server.Write(kRate);
     server.Report(500 * kMs);
-    ASSERT_GT(clock.ProgramFrames(500 * kMs), 0u);
+    ASSERT_GT(clock.Frames(500 * kMs), 0u);
     clock.Reset();
-    EXPECT_EQ(clock.ProgramFrames(600 * kMs), 0u) << "nothing written, nothing reported";
-    // The new run's stream counts from zero again, with its lead.
+    EXPECT_EQ(clock.Frames(600 * kMs), 0u) << "nothing written, nothing reported";
+    // The new run's stream counts from zero again.
     Server again{clock, 600 * kMs};
     again.Write(kRate);
     again.Report(700 * kMs);
-    EXPECT_NEAR((double)clock.ProgramFrames(700 * kMs), (double)Frames(90 * kMs), 2.0);
+    EXPECT_NEAR((double)clock.Frames(700 * kMs), (double)Frames(100 * kMs), 2.0);
 }
 
 // The streams sleep until the clock gets to the next block's end: TimeAt
-// must be the first microsecond at which ProgramFrames answers that much,
+// must be the first microsecond at which Frames answers that much,
 // or kNever when no time will do, on every kind of report above.
-TEST(PlayClock, TimeAtIsWhenProgramFramesFirstGetsThere)
+TEST(PlayClock, TimeAtIsWhenFramesFirstGetsThere)
 {
     auto expectTimes = [](const PlayClock &clock, int64_t now, const char *what) {
         for (uint64_t target = 1; target < 20000; target += 37) {
             PlayClock probe = clock;
             const int64_t at = probe.TimeAt(target);
             if (at == PlayClock::kNever) {
-                EXPECT_LT(probe.ProgramFrames(now + 60000 * kMs), target) << what << ", " << target;
+                EXPECT_LT(probe.Frames(now + 60000 * kMs), target) << what << ", " << target;
                 continue;
             }
             PlayClock before = clock, then = clock;
-            EXPECT_GE(then.ProgramFrames(at), target) << what << ", " << target;
+            EXPECT_GE(then.Frames(at), target) << what << ", " << target;
             if (at > now) {
-                EXPECT_LT(before.ProgramFrames(at - 1), target) << what << ", " << target;
+                EXPECT_LT(before.Frames(at - 1), target) << what << ", " << target;
             }
         }
     };
-    PlayClock clock(kRate, Frames(30 * kMs), kCoast);
+    PlayClock clock(kRate, kCoast);
     EXPECT_EQ(clock.TimeAt(1), PlayClock::kNever) << "nothing written";
     Server server{clock, 5 * kMs, 12 * kMs};
     server.Write(Frames(1000 * kMs));
     EXPECT_EQ(clock.TimeAt(1), PlayClock::kNever) << "no report yet";
     server.Report(40 * kMs);
-    expectTimes(clock, 40 * kMs, "playing, with a lead");
+    expectTimes(clock, 40 * kMs, "playing");
     clock.Heard(300 * kMs);
     expectTimes(clock, 300 * kMs, "coasting up to its limit");
     server.Report(400 * kMs, false);
     expectTimes(clock, 400 * kMs, "stopped");
-    PlayClock late(kRate, 0, kCoast);
+    PlayClock late(kRate, kCoast);
     late.Wrote(kRate, 0);
     late.Report(100 * kMs, Frames(60 * kMs), 20 * kMs, true);
     expectTimes(late, 100 * kMs, "started well after the first write");
-    PlayClock early(kRate, 0, kCoast);
+    PlayClock early(kRate, kCoast);
     Server first{early, 0, 0};
     first.Write(kRate);
     early.Report(50 * kMs, Frames(71 * kMs), 0, true);

@@ -1,5 +1,5 @@
 // Dialog units to pixels, from a font's average character width and height.
-#include "qt/dialog_units.h"
+#include "user/dialog_units.h"
 
 #include <gtest/gtest.h>
 

@@ -55,6 +55,7 @@ public:
     void ButtonClicked(int id) override { clicks.push_back(id); }
     void KeyPressed(int vk, int modifiers) override { keys.push_back(Key{vk, modifiers}); }
     void CloseClicked() override { closes++; }
+    void FramePressed(unsigned) override {}
 };
 
 QRect ToQRect(const PixelRect &r)

@@ -11,7 +11,7 @@
 #include <string.h>
 
 #include "../../app/dialog.h"
-#include "../../port/message_queue.h"
+#include "../../port/user/message_queue.h"
 #include "alloc_tracker.h"
 
 namespace {

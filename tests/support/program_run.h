@@ -8,7 +8,7 @@
 #include "../../port/sim/sim_audio.h"
 #include "../../port/sim/sim_sounds.h"
 #include "../../port/sim/sim_window.h"
-#include "../../port/wave_log.h"
+#include "../../port/winmm/winmm.h"
 #include "../../res/resource.h"
 #include "../../sound/loop.h"
 

@@ -107,7 +107,5 @@ private:
 uintptr_t AddWaveDevice(std::unique_ptr<WaveDevice> device);
 WaveDevice *FindWaveDevice(uintptr_t handle, WaveKind kind);
 std::unique_ptr<WaveDevice> RemoveWaveDevice(uintptr_t handle);
-// Drops every device without a word to the program, as process exit would.
-void CloseAllWaveDevices();
 
 }  // namespace port

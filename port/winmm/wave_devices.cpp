@@ -6,7 +6,8 @@
 #include <map>
 
 #include "platform.h"
-#include "sound_trace.h"
+#include "sound_timeline.h"
+#include "winmm.h"
 
 namespace port {
 
@@ -40,7 +41,7 @@ void WaveDevice::Notify(UINT message, WAVEHDR *header) const
 void WaveDevice::Finish(WAVEHDR *header) const
 {
     header->dwFlags = (header->dwFlags & ~(DWORD)WHDR_INQUEUE) | WHDR_DONE;
-    TraceSound(kind == kCapture ? "post_wim_data" : "post_wom_done", (int64_t)(uintptr_t)header);
+    Timeline(kind == kCapture ? "post_wim_data" : "post_wom_done", (int64_t)(uintptr_t)header);
     Notify(Message(MM_WIM_DATA, MM_WOM_DONE), header);
 }
 
@@ -68,7 +69,7 @@ bool CaptureDevice::Add(WAVEHDR *header)
 
 void CaptureDevice::Reset()
 {
-    TraceSound("reset_capture", 0);
+    Timeline("reset_capture", 0);
     running_ = false;
     while (!queue_.empty()) {
         WAVEHDR *header = queue_.front();
@@ -110,7 +111,7 @@ void CaptureDevice::Captured(const uint8_t *data, size_t bytes)
         }
     }
     if (bytes > 0)
-        TraceSound("capture_lost", (int64_t)bytes);
+        Timeline("capture_lost", (int64_t)bytes);
     if (pacing.Follows(&clock_))
         HandBackAllPlayed();
 }
@@ -143,7 +144,7 @@ bool PlaybackDevice::Add(WAVEHDR *header)
 
 void PlaybackDevice::Reset()
 {
-    TraceSound("reset_playback", 0);
+    Timeline("reset_playback", 0);
     running_ = false;
     taking_ = offset_ = 0;
     while (!queue_.empty()) {

@@ -1,16 +1,16 @@
 #!/usr/bin/env python3
-"""What a sound trace (LARKSPAN_SOUND_TRACE) says about the loop.
+"""What a sound timeline (LARKSPAN_SOUND_TIMELINE) says about the loop.
 
-  trace_report.py TRACE
+  timeline_report.py TIMELINE
 
 Each playback-done notification the dialog handles refills its block from
 the latest capture, so between two of them exactly one capture-done
 notification must have been handled: none means a block played twice, two
 mean one lost. For each such place the steps around it are printed, in ms
-from the start of the recording, with the thread that took them. Also
-printed: how late the dialog handled notifications after they were posted,
-the phase between each capture-done and the next playback-done post, the
-captured sound that found no block queued, and the playback underflows."""
+from the start of the recording. Also printed: how late the dialog handled
+notifications after they were posted, the phase between each capture-done
+and the next playback-done post, the captured sound that found no block
+queued, and the playback underflows."""
 import sys
 
 WIM_DATA, WOM_DONE = 0x3C0, 0x3BD
@@ -20,15 +20,15 @@ def main():
     lines = []
     for raw in open(sys.argv[1]):
         parts = raw.split()
-        if len(parts) == 4:
-            lines.append((int(parts[0]), parts[1], parts[2], int(parts[3])))
+        if len(parts) == 3:
+            lines.append((int(parts[0]), parts[1], int(parts[2])))
     if not lines:
-        print('empty trace')
+        print('empty timeline')
         return 1
     t0 = lines[0][0]
     posts = {'post_wim_data': [], 'post_wom_done': []}
     delivers = []
-    for i, (t, thread, event, value) in enumerate(lines):
+    for i, (t, event, value) in enumerate(lines):
         if event in posts:
             posts[event].append(t)
         elif event.startswith('reset_'):
@@ -64,15 +64,13 @@ def main():
             faults += 1
             print('\n%s at %.1f ms: %d capture blocks since the previous refill' %
                   ('block played twice' if captures == 0 else 'block lost', (t - t0) / 1000, captures))
-            for t2, thread, event, value in lines[max(0, i - 60):i + 5]:
-                if event.startswith('timing_') and event not in ('timing_read_index', 'timing_sink_usec'):
-                    continue
-                print('  %9.1f %-12s %-18s %d' % ((t2 - t0) / 1000, thread, event, value))
+            for t2, event, value in lines[max(0, i - 60):i + 5]:
+                print('  %9.1f %-18s %d' % ((t2 - t0) / 1000, event, value))
         seen_done = True
         captures = 0
-    lost = sum(v for _, _, e, v in lines if e == 'capture_lost')
+    lost = sum(v for _, e, v in lines if e == 'capture_lost')
     print('\ncaptured bytes that found no block queued: %d' % lost)
-    print('underflows of the playback stream: %d' % sum(1 for _, _, e, _ in lines if e == 'underflow'))
+    print('underflows of the playback stream: %d' % sum(1 for _, e, _ in lines if e == 'underflow'))
     print('refills with a block lost or played twice: %d' % faults)
     return 0
 

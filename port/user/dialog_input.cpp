@@ -111,6 +111,11 @@ void HandleInput(const InputEvent &event)
     case InputEvent::kClose:
         Deliver(WM_SYSCOMMAND, SC_CLOSE, 0);
         break;
+    case InputEvent::kFrame:
+        // As the frame's own: left to the default processing, which moves
+        // or sizes the window while the button is held.
+        Deliver(WM_SYSCOMMAND, (WPARAM)(unsigned)event.id, 0);
+        break;
     }
 }
 

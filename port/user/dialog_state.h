@@ -42,6 +42,7 @@ public:
     void ButtonClicked(int id) override { Push({InputEvent::kClick, id, 0, 0}); }
     void KeyPressed(int vk, int modifiers) override { Push({InputEvent::kKey, 0, vk, modifiers}); }
     void CloseClicked() override { Push({InputEvent::kClose, 0, 0, 0}); }
+    void FramePressed(unsigned command) override { Push({InputEvent::kFrame, (int)command, 0, 0}); }
     void Push(const InputEvent &event);
 };
 

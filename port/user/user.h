@@ -1,7 +1,12 @@
-// What the rest of the layer asks of the dialog manager (dialog.cpp).
+// What the rest of the layer uses of its window manager (USER32: the
+// dialog, its message queue and message boxes): the dialog's template and
+// its units, and the calls below.
 #pragma once
 
 #include <windows.h>
+
+#include "dialog_template.h"
+#include "dialog_units.h"
 
 namespace port {
 
@@ -11,7 +16,8 @@ bool IsDialogWindow(HWND hwnd);
 // window system shows and closes the box, and input to the dialog
 // meanwhile is dropped here.
 bool MessageBoxOpen();
-// Forgets the dialog and its message box, as a new process would start.
+// Forgets the dialog, its message box and its queue, as a new process would
+// start.
 void ForgetDialog();
 
 }  // namespace port

@@ -14,13 +14,11 @@ struct DialogItem {
     int id = 0;
     int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
     uint32_t style = 0;
-    uint32_t exStyle = 0;
 };
 
 struct DialogTemplate {
     std::string name;
     uint32_t style = 0;
-    uint32_t exStyle = 0;
     int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
     std::string caption;
     int pointSize = 0;
@@ -29,8 +27,9 @@ struct DialogTemplate {
 };
 
 // Reads every DIALOG resource of a preprocessed resource script (macros
-// already expanded), whose controls are CONTROL statements. On failure
-// returns false and says where in `error`.
+// already expanded): STYLE, CAPTION and FONT statements, and CONTROL
+// statements for its controls. On failure returns false and says where in
+// `error`.
 bool ParseResourceScript(const std::string &text, std::vector<DialogTemplate> *dialogs, std::string *error);
 
 // The dialogs of a script; none, and why on stderr, if it cannot be read.

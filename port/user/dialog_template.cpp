@@ -1,5 +1,7 @@
-// Reads dialog templates from a preprocessed resource script, so the Linux
-// dialog is built from the same script the Windows resource compiler reads.
+// Reads dialog templates from the preprocessed resource script, so the Linux
+// dialog is built from the same script the Windows resource compiler reads:
+// the statements that script uses, and a line that says what else it
+// cannot read.
 #include "dialog_template.h"
 
 #include <ctype.h>
@@ -13,6 +15,8 @@ namespace port {
 
 namespace {
 
+// The statements of the program's script, after the preprocessor: names,
+// punctuation, plain strings, and numbers, alone or joined by '|'.
 class Reader {
 public:
     explicit Reader(const std::string &text) : text_(text) {}
@@ -46,52 +50,36 @@ public:
 
     bool String(std::string *out)
     {
-        SkipSpace();
-        if (pos_ >= text_.size() || text_[pos_] != '"')
+        if (!Punct('"'))
             return false;
-        pos_++;
-        out->clear();
-        while (pos_ < text_.size()) {
-            char c = text_[pos_++];
-            if (c == '"') {
-                if (pos_ < text_.size() && text_[pos_] == '"') {  // "" stands for one quote
-                    out->push_back('"');
-                    pos_++;
-                    continue;
-                }
-                return true;
-            }
-            if (c == '\\' && pos_ < text_.size()) {
-                char e = text_[pos_++];
-                out->push_back(e == 'n' ? '\n' : e == 't' ? '\t' : e);
-                continue;
-            }
-            out->push_back(c);
-        }
-        return false;
+        const size_t end = text_.find('"', pos_);
+        if (end == std::string::npos)
+            return false;
+        *out = text_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        return true;
     }
 
-    // A constant expression: numbers joined by | and +, with unary minus,
-    // NOT and parentheses, as resource compilers accept them.
+    // Numbers joined by '|', each perhaps negative, with an L suffix, or in
+    // parentheses (as resource.h writes -1).
     bool Number(long *value)
     {
         long result = 0;
-        if (!Term(&result))
-            return false;
-        for (;;) {
-            long rhs = 0;
-            if (Punct('|')) {
-                if (!Term(&rhs))
-                    return false;
-                result |= rhs;
-            } else if (Punct('+')) {
-                if (!Term(&rhs))
-                    return false;
-                result += rhs;
-            } else {
-                break;
-            }
-        }
+        do {
+            const bool parenthesised = Punct('(');
+            SkipSpace();
+            const char *start = text_.c_str() + pos_;
+            char *end = nullptr;
+            const long v = strtol(start, &end, 0);
+            if (end == start)
+                return false;
+            pos_ += end - start;
+            if (pos_ < text_.size() && (text_[pos_] == 'L' || text_[pos_] == 'l'))
+                pos_++;
+            if (parenthesised && !Punct(')'))
+                return false;
+            result |= v;
+        } while (Punct('|'));
         *value = result;
         return true;
     }
@@ -106,50 +94,15 @@ public:
     }
 
 private:
-    bool Term(long *value)
-    {
-        if (Punct('(')) {
-            if (!Number(value) || !Punct(')'))
-                return false;
-            return true;
-        }
-        if (Punct('-')) {
-            if (!Term(value))
-                return false;
-            *value = -*value;
-            return true;
-        }
-        if (Punct('~')) {
-            if (!Term(value))
-                return false;
-            *value = ~*value;
-            return true;
-        }
-        SkipSpace();
-        const char *start = text_.c_str() + pos_;
-        char *end = nullptr;
-        long v = strtol(start, &end, 0);
-        if (end == start)
-            return false;
-        pos_ += end - start;
-        while (pos_ < text_.size() &&
-               (text_[pos_] == 'L' || text_[pos_] == 'l' || text_[pos_] == 'U' || text_[pos_] == 'u'))
-            pos_++;
-        *value = v;
-        return true;
-    }
-
     void SkipSpace()
     {
         for (;;) {
             while (pos_ < text_.size() && isspace((unsigned char)text_[pos_]))
                 pos_++;
-            if (text_.compare(pos_, 2, "//") == 0) {
-                while (pos_ < text_.size() && text_[pos_] != '\n')
-                    pos_++;
-                continue;
-            }
-            break;
+            if (text_.compare(pos_, 2, "//") != 0)
+                return;
+            while (pos_ < text_.size() && text_[pos_] != '\n')
+                pos_++;
         }
     }
 
@@ -166,9 +119,7 @@ bool ReadRect(Reader &in, int *x, int *y, int *cx, int *cy)
 {
     long v[4];
     for (int i = 0; i < 4; i++) {
-        if (i > 0 && !in.Punct(','))
-            return false;
-        if (!in.Number(&v[i]))
+        if ((i > 0 && !in.Punct(',')) || !in.Number(&v[i]))
             return false;
     }
     *x = (int)v[0];
@@ -178,80 +129,55 @@ bool ReadRect(Reader &in, int *x, int *y, int *cx, int *cy)
     return true;
 }
 
-// CONTROL "text", id, "class", style, x, y, cx, cy [, exstyle]
+// CONTROL "text", id, "class", style, x, y, cx, cy
 bool ReadControl(Reader &in, DialogItem *item)
 {
     long id = 0, style = 0;
-    if (!in.String(&item->text) || !in.Punct(',') || !in.Number(&id) || !in.Punct(','))
-        return false;
-    if (!in.String(&item->className)) {
-        if (!in.Word(&item->className))
-            return false;
-    }
-    if (!in.Punct(',') || !in.Number(&style) || !in.Punct(','))
-        return false;
-    if (!ReadRect(in, &item->x, &item->y, &item->cx, &item->cy))
-        return false;
-    long exStyle = 0;
-    if (in.Punct(',') && !in.Number(&exStyle))
+    if (!in.String(&item->text) || !in.Punct(',') || !in.Number(&id) || !in.Punct(',') ||
+        !in.String(&item->className) || !in.Punct(',') || !in.Number(&style) || !in.Punct(',') ||
+        !ReadRect(in, &item->x, &item->y, &item->cx, &item->cy))
         return false;
     item->id = (int)id;
     // A CONTROL statement is always a visible child unless its style says otherwise.
     item->style = (uint32_t)style | WS_CHILD | WS_VISIBLE;
-    item->exStyle = (uint32_t)exStyle;
     return true;
 }
 
+// DIALOG x, y, cx, cy, then STYLE, CAPTION and FONT, and the controls
+// between BEGIN and END.
 bool ReadDialog(Reader &in, DialogTemplate *dialog, std::string *error)
 {
     if (!ReadRect(in, &dialog->x, &dialog->y, &dialog->cx, &dialog->cy)) {
         *error = "bad dialog rectangle";
         return false;
     }
-    bool hasStyle = false, hasCaption = false, hasFont = false;
-    long style = 0;
+    bool hasStyle = false;
+    long value = 0;
     std::string word;
-    while (in.Word(&word)) {
-        if (IsKeyword(word, "BEGIN"))
-            break;
-        long value = 0;
+    while (in.Word(&word) && !IsKeyword(word, "BEGIN")) {
+        bool read;
         if (IsKeyword(word, "STYLE")) {
-            if (!in.Number(&style))
-                break;
-            hasStyle = true;
-        } else if (IsKeyword(word, "EXSTYLE")) {
-            if (!in.Number(&value))
-                break;
-            dialog->exStyle = (uint32_t)value;
+            read = hasStyle = in.Number(&value);
+            dialog->style = (uint32_t)value;
         } else if (IsKeyword(word, "CAPTION")) {
-            if (!in.String(&dialog->caption))
-                break;
-            hasCaption = true;
+            read = in.String(&dialog->caption);
         } else if (IsKeyword(word, "FONT")) {
-            if (!in.Number(&value) || !in.Punct(',') || !in.String(&dialog->faceName))
-                break;
+            read = in.Number(&value) && in.Punct(',') && in.String(&dialog->faceName);
             dialog->pointSize = (int)value;
-            hasFont = true;
         } else {
-            *error = "unknown dialog statement " + word;
+            *error = "unsupported dialog statement " + word;
+            return false;
+        }
+        if (!read) {
+            *error = "bad " + word + " statement";
             return false;
         }
     }
-    if (!IsKeyword(word, "BEGIN")) {
-        *error = "bad dialog statement " + word;
+    if (!IsKeyword(word, "BEGIN") || !hasStyle) {
+        *error = hasStyle ? "dialog without BEGIN" : "dialog without STYLE";
         return false;
     }
-    // What a resource compiler adds: a default style, a caption bar for a
-    // caption, and the font flag for a font.
-    uint32_t full = hasStyle ? (uint32_t)style : (uint32_t)(WS_POPUP | WS_BORDER | WS_SYSMENU);
-    if (hasCaption)
-        full |= WS_CAPTION;
-    if (hasFont)
-        full |= DS_SETFONT;
-    dialog->style = full;
-
     while (in.Word(&word) && !IsKeyword(word, "END")) {
-        // Only the general CONTROL statement: the program's script has no other.
         DialogItem item;
         if (!IsKeyword(word, "CONTROL")) {
             *error = "unsupported control statement " + word;

@@ -1,11 +1,10 @@
 // waveIn* and waveOut*: the calls with the answers Windows documents for
 // them, on the layer's wave devices (wave_devices.h), each call and its
-// answer told to the observer (wave_log.h).
+// answer told to the observer (winmm.h).
 #include <mmsystem.h>
 
 #include "wave_devices.h"
-#include "wave_format.h"
-#include "wave_log.h"
+#include "winmm.h"
 
 namespace port {
 

@@ -21,8 +21,8 @@ struct Message {
 // command, if any) is decided when it is taken, against the dialog's state
 // at that moment.
 struct InputEvent {
-    enum Kind { kClick, kKey, kClose } kind;
-    int id;         // kClick: the control
+    enum Kind { kClick, kKey, kClose, kFrame } kind;
+    int id;         // kClick: the control; kFrame: the system command
     int vk;         // kKey
     int modifiers;  // kKey
 };

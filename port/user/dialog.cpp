@@ -5,12 +5,12 @@
 
 #include <windows.h>
 
-#include "dialog_manager.h"
 #include "dialog_state.h"
 #include "dialog_template.h"
 #include "message_queue.h"
 #include "platform.h"
-#include "sound_trace.h"
+#include "sound_timeline.h"
+#include "user.h"
 
 namespace port {
 
@@ -47,7 +47,7 @@ void RunOnce(bool takeInput)
     Message message;
     if (Queue().TakePosted(&message)) {
         if (dialog.active && !dialog.ended && message.hwnd == dialog.hwnd) {
-            TraceSound("deliver", message.message);
+            Timeline("deliver", message.message);
             Deliver(message.message, message.wParam, message.lParam);
         }
         return;
@@ -100,6 +100,7 @@ void ForgetDialog()
     dialog = Dialog();
     liveDialog = nullptr;
     boxOpen = false;
+    Queue().Clear();
 }
 
 }  // namespace port

@@ -8,10 +8,10 @@
 
 #include <windows.h>
 
-#include "dialog_manager.h"
 #include "gdi.h"
 #include "platform.h"
 #include "saved_rows.h"
+#include "user/user.h"
 
 namespace port {
 
