@@ -115,8 +115,6 @@ void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
     const pa_usec_t since = pa_bytes_to_usec(self->frames_ * kServerFrame, &kSpec);
     const pa_usec_t arrival = now > since ? now - since : 0;
     self->arrival_ = self->expected_ <= now ? arrival : std::min(self->arrival_, arrival);
-    // The server was alive as it sent the last of it.
-    self->connection().Heard(self->arrival_ + since);
     self->Expect(now);
 }
 

@@ -96,7 +96,6 @@ void PlaybackStream::Woken(pa_usec_t)
     }
     Timeline("wake", 0);
     const int64_t now = Now();
-    clock_.Heard((int64_t)connection().HeardAt());
     ReportPlayed(now);
     queued_ = false;
     Fill();

@@ -19,7 +19,6 @@
 #include <pulse/glib-mainloop.h>
 #include <pulse/pulseaudio.h>
 
-#include <algorithm>
 #include <vector>
 
 #include <mmsystem.h>
@@ -74,12 +73,6 @@ public:
     void Add(Waker *waker);
     void Remove(Waker *waker);
 
-    // The server was last heard from at (pa_rtclock_now() time): any stream
-    // that hears from it says so, since what is read lies waiting until a
-    // wake and a stream's own messages may not come for a while.
-    void Heard(pa_usec_t at) { heardAt_ = std::max(heardAt_, at); }
-    pa_usec_t HeardAt() const { return heardAt_; }
-
     // Streams due within this of the first one are woken with it, at the
     // latest of their times: a block's capture and its playback fall due
     // apart by the difference of the server's latencies, 10 to 60 ms on
@@ -110,7 +103,6 @@ private:
     GSource *pump_ = nullptr;
     bool stale_ = false;
     std::vector<Waker *> wakers_;
-    pa_usec_t heardAt_ = 0;
 
     // The own context's cycle as the pump runs it: its priority, what it
     // asked to poll (with the events it wants), what the pump polls.

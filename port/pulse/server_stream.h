@@ -44,7 +44,6 @@ protected:
     bool Failed() const { return failed_ || !stream_ || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }
     bool Ready() const { return !failed_ && stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY; }
     pa_context *context() const { return connection_->context(); }
-    Connection &connection() const { return *connection_; }
     static void Done(pa_operation *op)
     {
         if (op)
