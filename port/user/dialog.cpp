@@ -22,7 +22,7 @@ namespace {
 bool boxOpen = false;
 
 uintptr_t generation = 0;
-// Read by PostMessageA on device threads.
+// Read by PostMessageA, which any thread may call, as on Windows.
 std::atomic<HWND> liveDialog{nullptr};
 
 void DefaultProcessing(UINT message, WPARAM wParam)
