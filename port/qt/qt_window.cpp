@@ -64,10 +64,12 @@ QtWindowBackend::QtWindowBackend() : dispatcher_(QAbstractEventDispatcher::insta
 {
     Q_ASSERT(dispatcher_ != nullptr);
     InstallDialogAccessibility();
+    ListenForSessionEnd();
 }
 
 QtWindowBackend::~QtWindowBackend()
 {
+    StopListeningForSessionEnd();
     DestroyDialogWindow();
 }
 

@@ -55,6 +55,10 @@ private:
     QWidget *CreateControl(const DialogItem &item);
     bool Accepting() const;
     void ForwardKey(int vk, int modifiers);
+    // SIGTERM, SIGINT and SIGHUP close the dialog (qt_session_end.cpp).
+    void ListenForSessionEnd();
+    void StopListeningForSessionEnd();
+    void EndSession();
 
     QAbstractEventDispatcher *const dispatcher_;  // the main thread's, for Wake()
     DialogInput *input_ = nullptr;
@@ -62,6 +66,7 @@ private:
     std::vector<Control> controls_;    // in template order
     QMessageBox *messageBox_ = nullptr;
     BaseUnits units_;
+    std::vector<unsigned> sessionSources_;  // GLib's signal sources
 };
 
 }  // namespace port
