@@ -74,6 +74,39 @@ TEST(PassThrough, LateCaptureGivesThreeBlocksAndNeverHeapGarbage)
     EXPECT_EQ(DelayOver(run, start + 3 * kBlock, Ms(3900)), 3 * kBlock);
 }
 
+TEST(PassThrough, ASourceThatStopsSendingPlaysSilenceNotItsLastBlockAgain)
+{
+    ProgramRun run;
+    run.audio.captureSilentFrom = Ms(2000);
+    run.audio.captureSilentTo = Ms(3500);
+    run.window.ClickAt(Ms(100), IDC_RECORD);
+    run.window.ClickAt(Ms(6000), IDC_STOP);
+    run.window.CloseAt(Ms(7000));
+    EXPECT_EQ(run.Run(), 0);
+
+    const Ticks start = FirstPlayed(run, 0);
+    const Ticks delay = DelayOver(run, start + 2 * kBlock, Ms(2000));
+    ASSERT_GE(delay, 2 * kBlock);
+    // Every sample is the input at that delay, or silence, or the block
+    // the source stopped in, played once more (its last block again, when
+    // its source stops halfway through the next).
+    Ticks silent = 0, again = 0;
+    for (Ticks t = Ms(2000); t < Ms(5900); t++) {
+        if (run.audio.Played(t) == 0x80)
+            silent++;
+        else if (run.audio.Played(t) != ProgramRun::Noise(t - delay) &&
+                 run.audio.Played(t) == ProgramRun::Noise(t - delay - kBlock))
+            again++;
+        else
+            EXPECT_EQ(run.audio.Played(t), ProgramRun::Noise(t - delay)) << "at " << t;
+    }
+    EXPECT_LE(again, kBlock);
+    EXPECT_GE(silent, Ms(1500) - kBlock);
+    EXPECT_LE(silent, Ms(1500) + 2 * kBlock);
+    // Sound comes back at the delay it had.
+    EXPECT_EQ(DelayOver(run, Ms(3500) + delay + kBlock, Ms(5900)), delay);
+}
+
 TEST(PassThrough, StopClosesEachDeviceOnceAndReleasesTheBlocks)
 {
     ProgramRun run;

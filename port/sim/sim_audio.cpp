@@ -39,6 +39,13 @@ private:
             for (Ticks i = 0; i < n; i++)
                 samples[i] = audio_.signal(from + i);
             Schedule(from + n, run);
+            // As the server's stream does, a gap is told as silence once sound comes again.
+            if (from >= audio_.captureSilentFrom && from < audio_.captureSilentTo) {
+                gap_ += n;
+                return;
+            }
+            samples.insert(samples.begin(), gap_, 0x80);
+            gap_ = 0;
             audio_.Callback([&] { sink_->Captured(samples.data(), samples.size()); });
         });
     }
@@ -46,6 +53,7 @@ private:
     SimAudio &audio_;
     CaptureSink *sink_;
     RunToken run_;
+    Ticks gap_ = 0;  // samples the source did not send
 };
 
 class SimPlayback : public AudioStream {

@@ -29,6 +29,10 @@ public:
     Ticks playedJitter = 0;
     Ticks chunkMin = 0;
     uint64_t seed = 1;
+    // The microphone's device sends nothing of what it hears over
+    // [from, to), as a suspended or stalled source does.
+    Ticks captureSilentFrom = 0;
+    Ticks captureSilentTo = 0;
     // Called around every call a stream makes into the layer, so a checker
     // can tell what the device did from what the program did.
     std::function<void()> beforeCallback;

@@ -25,6 +25,14 @@ void HandBackAllPlayed()
             static_cast<PlaybackDevice *>(entry.second.get())->HandBackPlayed();
 }
 
+// Capture, told that a block of `playback` that ends at `end` goes back.
+void CatchUpCapture(const StreamClock &playback, uint64_t end)
+{
+    for (auto &entry : devices)
+        if (entry.second->kind == kCapture)
+            static_cast<CaptureDevice *>(entry.second.get())->CatchUp(playback, end);
+}
+
 }  // namespace
 
 WaveDevice::WaveDevice(WaveKind k, HWND w, uint64_t bytesPerSecond) : kind(k), window(w)
@@ -56,6 +64,8 @@ bool CaptureDevice::Start()
         return false;
     running_ = true;
     clock_.bytes = 0;
+    owed_ = 0;
+    arrived_ = arrivedBefore_ = 0;
     pacing.Follow(&clock_);
     return true;
 }
@@ -95,15 +105,42 @@ void CaptureDevice::Captured(const uint8_t *data, size_t bytes)
 {
     if (!running_)
         return;
+    arrived_ += bytes;
+    const size_t late = bytes < owed_ ? bytes : owed_;
+    owed_ -= late;
+    Store(data + late, bytes - late);
+    if (pacing.Follows(&clock_))
+        HandBackAllPlayed();
+}
+
+void CaptureDevice::CatchUp(const StreamClock &playback, uint64_t end)
+{
+    const uint64_t mark = pacing.Follows(&clock_) ? pacing.HeardMark(playback, end) : 0;
+    const bool silent = arrived_ == arrivedBefore_;
+    arrivedBefore_ = arrived_;
+    if (!running_ || mark <= clock_.bytes || !silent)
+        return;
+    const size_t missing = (size_t)(mark - clock_.bytes);
+    Timeline("capture_silence", (int64_t)missing);
+    owed_ += missing;
+    Store(nullptr, missing);
+}
+
+void CaptureDevice::Store(const uint8_t *data, size_t bytes)
+{
     clock_.bytes += bytes;
     // Sound that arrives with no block queued is lost, as on any device.
     while (running_ && bytes > 0 && !queue_.empty()) {
         WAVEHDR *header = queue_.front();
         size_t room = header->dwBufferLength - header->dwBytesRecorded;
         size_t n = bytes < room ? bytes : room;
-        memcpy(header->lpData + header->dwBytesRecorded, data, n);
+        if (data) {
+            memcpy(header->lpData + header->dwBytesRecorded, data, n);
+            data += n;
+        } else {
+            memset(header->lpData + header->dwBytesRecorded, 0x80, n);
+        }
         header->dwBytesRecorded += (DWORD)n;
-        data += n;
         bytes -= n;
         if (header->dwBytesRecorded == header->dwBufferLength) {
             queue_.pop_front();
@@ -112,8 +149,6 @@ void CaptureDevice::Captured(const uint8_t *data, size_t bytes)
     }
     if (bytes > 0)
         Timeline("capture_lost", (int64_t)bytes);
-    if (pacing.Follows(&clock_))
-        HandBackAllPlayed();
 }
 
 size_t CaptureDevice::Missing() const
@@ -204,8 +239,10 @@ uint64_t PlaybackDevice::NextMark() const
 void PlaybackDevice::HandBackPlayed()
 {
     while (running_ && taking_ > 0 && queue_.front().end <= clock_.bytes) {
-        if (!pacing.MayHandBack(clock_, queue_.front().end, QueuedEnd()))
+        const uint64_t end = queue_.front().end;
+        if (!pacing.MayHandBack(clock_, end, QueuedEnd()))
             return;
+        CatchUpCapture(clock_, end);
         WAVEHDR *header = queue_.front().header;
         queue_.pop_front();
         taking_--;

@@ -66,12 +66,24 @@ public:
     void Close() override;
     void Captured(const uint8_t *data, size_t bytes) override;
     size_t Missing() const override;
+    // A played block that ends `end` bytes into `playback` goes back. If
+    // capture has not heard as far and heard nothing since the last one
+    // went back, its source has stopped sending: what has not come is
+    // silence, and what comes later for that time is dropped (the stream
+    // stands in silence for the time a gap lasted).
+    void CatchUp(const StreamClock &playback, uint64_t end);
 
 private:
     // Playback no longer follows this device.
     void Unfollow();
+    // Fills the queued blocks with `bytes` of sound, or of silence when
+    // `data` is null, handing back each one that is full.
+    void Store(const uint8_t *data, size_t bytes);
 
     std::deque<WAVEHDR *> queue_;
+    size_t owed_ = 0;             // bytes of silence stored for sound that has not come yet
+    uint64_t arrived_ = 0;        // bytes the stream delivered this run
+    uint64_t arrivedBefore_ = 0;  // as the last played block went back
 };
 
 class PlaybackDevice final : public WaveDevice, public PlaybackSource {

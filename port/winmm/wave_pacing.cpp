@@ -13,8 +13,14 @@ bool Pacing::Drop(const StreamClock *capture)
 
 bool Pacing::Heard(const StreamClock &playback, uint64_t end) const
 {
+    return !capture_ || capture_->bytes >= HeardMark(playback, end);
+}
+
+uint64_t Pacing::HeardMark(const StreamClock &playback, uint64_t end) const
+{
     // Compared as times: capture's bytes over its rate against ours.
-    return !capture_ || capture_->bytes * playback.bytesPerSecond >= end * capture_->bytesPerSecond;
+    return capture_ ? (end * capture_->bytesPerSecond + playback.bytesPerSecond - 1) / playback.bytesPerSecond
+                    : 0;
 }
 
 bool Pacing::MayHandBack(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const

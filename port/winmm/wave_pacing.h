@@ -10,7 +10,12 @@
 // with a capture block goes back after it), or once the blocks queued after
 // it keep the device playing for no more than kRefillMs: long enough for the
 // program to refill it in time, and devices on clocks of their own still
-// drift apart as they would on Windows.
+// drift apart as they would on Windows. A block that goes back that way
+// while capture has heard nothing since the block before went back finds
+// its source silent (suspended, gone, the server away or stalled): capture
+// first hands back what it holds, with silence for what did not come, so
+// that the program refills the block with that and not with the last block
+// it captured yet again.
 #pragma once
 
 #include <stdint.h>
@@ -43,9 +48,11 @@ public:
     // The fewest bytes `playback` must have played for MayHandBack to say
     // yes, with capture where it is now: 0 when it would already.
     uint64_t PlayedMark(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const;
+    // The bytes the capture device followed must have heard to have heard
+    // as far as `end` of `playback`.
+    uint64_t HeardMark(const StreamClock &playback, uint64_t end) const;
 
 private:
-    // Whether the capture device followed has heard as far as `end` of `playback`.
     bool Heard(const StreamClock &playback, uint64_t end) const;
 
     const StreamClock *capture_ = nullptr;
