@@ -40,7 +40,7 @@ void CaptureStream::Start()
         return;
     running_ = true;
     frames_ = 0;
-    arrival_ = pa_rtclock_now();
+    arrival_ = heardAt_ = pa_rtclock_now();
     Expect(arrival_);
     Resume();
 }
@@ -69,6 +69,8 @@ pa_usec_t CaptureStream::NextWake() const
 
 void CaptureStream::Woken(pa_usec_t now)
 {
+    if (running_)
+        Revive(now);
     if (wake_ <= now)
         wake_ = kNever;
 }
@@ -89,11 +91,21 @@ void CaptureStream::Expect(pa_usec_t now)
     wake_ = expected_;
 }
 
-void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
+void CaptureStream::OnRead(pa_stream *s, size_t readable, void *userdata)
 {
     CaptureStream *self = static_cast<CaptureStream *>(userdata);
     const pa_usec_t now = pa_rtclock_now();
     size_t frames = 0;
+    // Sound a block later than due (the source suspended, the server
+    // stalled, or a new stream after the server came back): the time
+    // nothing came is told as silence first, so that what comes now keeps
+    // its place in time.
+    const size_t quiet = pa_usec_to_bytes(now - self->heardAt_, &kSpec) / kServerFrame;
+    if (self->running_ && now > self->expected_ + kBlockUs && quiet > readable / kServerFrame) {
+        Timeline("gap", (int64_t)quiet);
+        self->Deliver(nullptr, quiet - readable / kServerFrame);
+        frames += quiet - readable / kServerFrame;
+    }
     for (;;) {
         const void *data = nullptr;
         size_t bytes = 0;
@@ -109,6 +121,7 @@ void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
     }
     if (!self->running_ || frames == 0)
         return;
+    self->heardAt_ = now;
     self->frames_ += frames;
     // Read as it came, the sound tells when it comes; read later, only
     // that it came no later than now.

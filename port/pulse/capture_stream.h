@@ -37,6 +37,7 @@ private:
     bool running_ = false;
     uint64_t frames_ = 0;          // heard this run
     pa_usec_t arrival_ = 0;        // when frame 0 would have come, by the latest sign
+    pa_usec_t heardAt_ = 0;        // when sound was last read
     pa_usec_t expected_ = kNever;  // when the sink's block should be full
     pa_usec_t wake_ = kNever;      // then, until woken
     std::vector<uint8_t> buffer_;

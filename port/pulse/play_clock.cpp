@@ -17,6 +17,8 @@ void PlayClock::Wrote(uint64_t frames, int64_t atUs)
 {
     if (run_.written == 0)
         run_.firstWriteAt = atUs;
+    if (run_.answered >= run_.written)
+        Heard(atUs);
     run_.written += frames;
 }
 
@@ -31,12 +33,13 @@ void PlayClock::Report(int64_t atUs, uint64_t takenFrames, int64_t sinkLatencyUs
     // one) would only move the clock back.
     if (run_.reported && atUs < run_.reportAt)
         return;
+    if (!run_.reported || takenFrames > run_.taken)
+        Heard(atUs);
     run_.reported = true;
     run_.reportAt = atUs;
     run_.taken = takenFrames;
     run_.sinkLatencyUs = std::max<int64_t>(sinkLatencyUs, 0);
     run_.playing = playing;
-    Heard(atUs);
 }
 
 uint64_t PlayClock::Frames(int64_t nowUs)

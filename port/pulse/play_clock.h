@@ -17,10 +17,19 @@ public:
 
     // A new run: nothing written, nothing played, earlier reports forgotten.
     void Reset();
-    // `frames` more went to the server at `atUs`.
+    // `frames` more went to the server at `atUs`; written after all before
+    // had played, they start the server's playing again.
     void Wrote(uint64_t frames, int64_t atUs);
-    // The server answered or asked for data at `atUs`.
+    // The server showed at `atUs` that it plays: it asked for data, or
+    // reported having taken more.
     void Heard(int64_t atUs);
+    // The server holds frames it was to have played by now, and has not
+    // shown since, for longer than the clock runs on by itself: it is
+    // stalled, or its device is suspended.
+    bool Stalled(int64_t nowUs) const
+    {
+        return run_.written > run_.answered && nowUs >= run_.heardAt + maxCoastUs_;
+    }
     // A timing report, current at `atUs`: the server had taken
     // `takenFrames` of the stream, of which the sink still held
     // `sinkLatencyUs`; and the stream was playing, or not (corked, or run

@@ -64,13 +64,20 @@ void PlaybackStream::Start()
     queued_ = true;
     taken_ = 0;
     played_ = 0;
+    awayAt_ = PlayClock::kNever;
+    lost_ = 0;
+    NewServerStream();
+    Resume();
+    wake_ = kNever;
+}
+
+void PlaybackStream::NewServerStream()
+{
     writtenFrames_ = 0;
     draining_ = false;
     playedOnce_ = false;
     askedAt_ = 0;
     clock_.Reset();
-    Resume();
-    wake_ = kNever;
 }
 
 void PlaybackStream::Stop()
@@ -90,18 +97,26 @@ void PlaybackStream::Queued()
 
 void PlaybackStream::Woken(pa_usec_t)
 {
-    if (!running_ || Failed()) {
+    if (!running_) {
         wake_ = kNever;
         return;
     }
     Timeline("wake", 0);
     const int64_t now = Now();
+    if (Revive(now)) {
+        lost_ = taken_;
+        NewServerStream();
+    }
     ReportPlayed(now);
     queued_ = false;
     Fill();
     // The timing now and then, read at the next wake; the clock runs on
     // well between: the sink's clock and this one part by less than 0.1 %.
-    if (now - askedAt_ >= (int64_t)kTimingIntervalUs) {
+    // Sooner while the server has not shown that it plays for half the
+    // time the clock runs on by itself, so that one that plays shows it.
+    const int64_t interval =
+        clock_.Stalled(now + kPlayClockCoastUs / 2) ? kPlayClockCoastUs / 2 : (int64_t)kTimingIntervalUs;
+    if (now - askedAt_ >= interval) {
         askedAt_ = now;
         AskTiming();
     }
@@ -118,7 +133,7 @@ bool PlaybackStream::Awaiting(pa_usec_t now) const
 
 void PlaybackStream::Plan(int64_t now, bool inWake)
 {
-    if (!running_ || Failed()) {
+    if (!running_) {
         wake_ = kNever;
         return;
     }
@@ -150,7 +165,13 @@ void PlaybackStream::Plan(int64_t now, bool inWake)
 int64_t PlaybackStream::MarkTime() const
 {
     const uint64_t mark = source_->NextMark();
-    return mark == 0 ? PlayClock::kNever : clock_.TimeAt(mark);
+    if (mark == 0)
+        return PlayClock::kNever;
+    if (awayAt_ != PlayClock::kNever)
+        return awayAt_ +
+               (int64_t)((std::max(mark, awayPlayed_) - awayPlayed_) * PA_USEC_PER_SEC + kSpec.rate - 1) /
+                   kSpec.rate;
+    return mark <= Skipped() ? 0 : clock_.TimeAt(mark - Skipped());
 }
 
 void PlaybackStream::AskTiming()
@@ -225,7 +246,7 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
 // come too late.
 void PlaybackStream::Fill()
 {
-    if (!running_ || !Ready())
+    if (!running_ || !Ready() || Away(Now()))
         return;
     for (;;) {
         program_.resize(kFillFrames);
@@ -258,15 +279,49 @@ bool PlaybackStream::Write(const int16_t *samples, size_t frames)
 
 void PlaybackStream::ReportPlayed(int64_t now)
 {
-    if (!running_ || !Ready())
+    if (!running_)
         return;
-    // Never more than the layer has given this run.
-    const uint64_t bytes = std::min<uint64_t>(clock_.Frames(now), taken_);
+    uint64_t bytes = 0;
+    if (Away(now)) {
+        bytes = PlayIntoNothing(now);
+    } else {
+        awayAt_ = PlayClock::kNever;
+        // Never more than the layer has given this run.
+        bytes = std::min<uint64_t>(Skipped() + clock_.Frames(now), taken_);
+    }
     if (bytes > played_) {
         played_ = bytes;
         Timeline("played", (int64_t)played_);
         source_->Played(played_);
     }
+}
+
+bool PlaybackStream::Away(int64_t now) const
+{
+    return Failed() || clock_.Stalled(now) || (awayAt_ != PlayClock::kNever && played_ < lost_);
+}
+
+// From where the sound had got to when the server stopped taking it; the
+// clock starts again at the next block should the queue run dry.
+uint64_t PlaybackStream::PlayIntoNothing(int64_t now)
+{
+    if (awayAt_ == PlayClock::kNever) {
+        Timeline("away", (int64_t)played_);
+        awayAt_ = now;
+        awayPlayed_ = played_;
+    }
+    const uint64_t due = awayPlayed_ + (uint64_t)(now - awayAt_) * kSpec.rate / PA_USEC_PER_SEC;
+    while (taken_ < due) {
+        program_.resize(std::min<uint64_t>(due - taken_, kFillFrames));
+        const size_t frames = source_->Take(program_.data(), program_.size());
+        if (frames == 0) {
+            awayAt_ = now;
+            awayPlayed_ = taken_;
+            return taken_;
+        }
+        taken_ += frames;
+    }
+    return due;
 }
 
 }  // namespace port::pulse

@@ -1,5 +1,5 @@
-// Opening streams on the sound server: the format check, the shared
-// connection, and opens that give up rather than hang.
+// Opening streams on the sound server: the shared connection, and opens
+// that give up rather than hang. The wave calls have checked the format.
 #include "pulse_audio.h"
 
 #include <pulse/rtclock.h>
@@ -7,7 +7,6 @@
 #include "capture_stream.h"
 #include "playback_stream.h"
 #include "pulse_connection.h"
-#include "winmm/winmm.h"
 
 namespace port {
 
@@ -22,52 +21,34 @@ constexpr pa_usec_t kOpenTimeout = 3 * PA_USEC_PER_SEC;
 PulseAudioBackend::PulseAudioBackend() = default;
 PulseAudioBackend::~PulseAudioBackend() = default;
 
-MMRESULT PulseAudioBackend::OpenCapture(const WAVEFORMATEX &format, CaptureSink *sink,
+MMRESULT PulseAudioBackend::OpenCapture(const WAVEFORMATEX &, CaptureSink *sink,
                                         std::unique_ptr<AudioStream> *stream)
 {
-    return Open<pulse::CaptureStream>(format, sink, stream);
+    return Open<pulse::CaptureStream>(sink, stream);
 }
 
-MMRESULT PulseAudioBackend::OpenPlayback(const WAVEFORMATEX &format, PlaybackSource *source,
+MMRESULT PulseAudioBackend::OpenPlayback(const WAVEFORMATEX &, PlaybackSource *source,
                                          std::unique_ptr<AudioStream> *stream)
 {
-    return Open<pulse::PlaybackStream>(format, source, stream);
+    return Open<pulse::PlaybackStream>(source, stream);
 }
 
 template <typename Stream, typename Client>
-MMRESULT PulseAudioBackend::Open(const WAVEFORMATEX &format, Client *client,
-                                 std::unique_ptr<AudioStream> *stream)
+MMRESULT PulseAudioBackend::Open(Client *client, std::unique_ptr<AudioStream> *stream)
 {
-    if (!client || !stream)
-        return MMSYSERR_INVALPARAM;
-    if (!SupportedFormat(format))
-        return WAVERR_BADFORMAT;
     const pa_usec_t deadline = pa_rtclock_now() + kOpenTimeout;
-    std::shared_ptr<pulse::Connection> connection;
-    MMRESULT result = Connection(deadline, &connection);
+    std::shared_ptr<pulse::Connection> connection = connection_.lock();
+    if (!connection)
+        connection = std::make_shared<pulse::Connection>();
+    MMRESULT result = connection->Connect(deadline);
     if (result != MMSYSERR_NOERROR)
         return result;
+    connection_ = connection;
     auto opened = std::make_unique<Stream>(std::move(connection), client);
     result = opened->Open(deadline);
     if (result == MMSYSERR_NOERROR)
         *stream = std::move(opened);
     return result;
-}
-
-MMRESULT PulseAudioBackend::Connection(uint64_t deadline, std::shared_ptr<pulse::Connection> *connection)
-{
-    std::shared_ptr<pulse::Connection> shared = connection_.lock();
-    if (shared && !shared->Usable())
-        shared.reset();
-    if (!shared) {
-        shared = std::make_shared<pulse::Connection>();
-        MMRESULT result = shared->Connect(deadline);
-        if (result != MMSYSERR_NOERROR)
-            return result;
-        connection_ = shared;
-    }
-    *connection = std::move(shared);
-    return MMSYSERR_NOERROR;
 }
 
 }  // namespace port

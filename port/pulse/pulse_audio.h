@@ -1,5 +1,21 @@
 // The sound server on a Linux desktop: PulseAudio, or PipeWire's PulseAudio
 // service, as the layer's sound system.
+//
+// When the wave devices post their notifications:
+// - MM_WIM_DATA: when capture has filled the block, with what the source
+//   sent, read when the block is due. Sound after a gap of more than a
+//   block (source suspended, server stalled or back) comes after silence
+//   for the gap. A block that playback must refill while capture has heard
+//   nothing since the last one goes back at once, silence where nothing
+//   came (wave_pacing.h): a silent source makes no block play again.
+// - MM_WOM_DONE: when the sink has played the block, by the play clock:
+//   the server's timing reports, run on at the rate (play_clock.h). While
+//   the server takes nothing (no stream, or it was not heard from for two
+//   blocks while it held sound to play) the queue plays into nothing at
+//   the rate, by the system's clock, from where the sound had got to.
+// - The connection, if it fails, is tried again every half second; each
+//   stream the server lost then opens again on its device, and playback
+//   counts from where it had got to.
 #pragma once
 
 #include <memory>
@@ -31,11 +47,10 @@ public:
                           std::unique_ptr<AudioStream> *stream) override;
 
 private:
-    // Both directions: the checks, the connection, the stream's open.
+    // Both directions: the shared connection, made if there is none, and
+    // the stream's open.
     template <typename Stream, typename Client>
-    MMRESULT Open(const WAVEFORMATEX &format, Client *client, std::unique_ptr<AudioStream> *stream);
-    // The shared connection, made if there is none that works; by `deadline`.
-    MMRESULT Connection(uint64_t deadline, std::shared_ptr<pulse::Connection> *connection);
+    MMRESULT Open(Client *client, std::unique_ptr<AudioStream> *stream);
 
     std::weak_ptr<pulse::Connection> connection_;
 };

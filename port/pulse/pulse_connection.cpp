@@ -50,6 +50,7 @@ Connection::Connection() : own_(g_main_context_new())
 Connection::~Connection()
 {
     if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_disconnect(context_);
         pa_context_unref(context_);
     }
@@ -69,21 +70,39 @@ pa_proplist *ProgramProperties()
     return properties;
 }
 
-MMRESULT Connection::Connect(pa_usec_t deadline)
+void Connection::NewContext()
 {
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    retryAt_ = kNever;
     pa_proplist *properties = ProgramProperties();
     context_ = pa_context_new_with_proplist(api(), kProgramName, properties);
     pa_proplist_free(properties);
     if (!context_)
-        return MMSYSERR_NOMEM;
-    // No server is what Windows calls no device.
+        return;
+    pa_context_set_state_callback(context_, OnState, this);
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return MMSYSERR_BADDEVICEID;
-    WaitUntil(deadline, [this] {
-        pa_context_state_t s = pa_context_get_state(context_);
-        return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-    });
-    return pa_context_get_state(context_) == PA_CONTEXT_READY ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
+        retryAt_ = pa_rtclock_now() + kRetryUs;
+}
+
+// A connection that fails or ends is tried again later, never from inside
+// its own callback.
+void Connection::OnState(pa_context *c, void *userdata)
+{
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)))
+        static_cast<Connection *>(userdata)->retryAt_ = pa_rtclock_now() + kRetryUs;
+}
+
+MMRESULT Connection::Connect(pa_usec_t deadline)
+{
+    if (!Ready())
+        NewContext();
+    // No server is what Windows calls no device.
+    WaitUntil(deadline, [this] { return !context_ || Ready() || retryAt_ != kNever; });
+    return Ready() ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
 }
 
 void Connection::RunOwn(pa_usec_t timeoutUs)
@@ -109,7 +128,7 @@ void Connection::Remove(Waker *waker)
 
 pa_usec_t Connection::WakeTime() const
 {
-    pa_usec_t first = kNever;
+    pa_usec_t first = wakers_.empty() ? kNever : retryAt_;
     for (const Waker *waker : wakers_)
         first = std::min(first, waker->NextWake());
     if (first == kNever)
@@ -129,6 +148,8 @@ void Connection::Wake()
     // source that stayed ready for ever would not hold the dialog up.
     for (int i = 0; i < kMostMessages && g_main_context_iteration(own_, FALSE); i++) {
     }
+    if (retryAt_ <= pa_rtclock_now())
+        NewContext();
     // Every stream, due or not: what one heard may be what another waited
     // for (a played block goes back once capture has heard as far).
     const pa_usec_t now = pa_rtclock_now();

@@ -57,14 +57,11 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
-    // Connects, or fails, by `deadline` (pa_rtclock_now() time).
+    // Connects, unless connected, or fails, by `deadline` (pa_rtclock_now() time).
     MMRESULT Connect(pa_usec_t deadline);
     pa_context *context() const { return context_; }
     pa_mainloop_api *api() const { return pa_glib_mainloop_get_api(loop_); }
-
-    bool Usable() const { return !stale_ && context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
-    // The server stopped answering: later opens make a new connection.
-    void MarkStale() { stale_ = true; }
+    bool Ready() const { return context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
     // Waits until `done()` or the deadline, hearing only the server meanwhile;
     // answers `done()`.
     template <typename Done>
@@ -79,12 +76,19 @@ public:
     // the test rigs, and one wake serves both. Half a block: what waits
     // meanwhile lies in the socket, and playback still has a block queued.
     static constexpr pa_usec_t kMergeUs = 2048 * PA_USEC_PER_SEC / 11025 / 2;
+    // A server that went (restarted, crashed) is tried again this often
+    // while streams are open, and each stream then opens again by itself.
+    static constexpr pa_usec_t kRetryUs = 500 * PA_USEC_PER_MSEC;
 
 private:
     struct Pump;
     static gboolean Prepare(GSource *source, gint *timeout);
     static gboolean Check(GSource *source);
     static gboolean Dispatch(GSource *source, GSourceFunc, gpointer);
+    static void OnState(pa_context *c, void *userdata);
+
+    // Drops the context there is and starts connecting a new one.
+    void NewContext();
 
     // One pass of the connection's own context, blocking at most `timeoutUs`.
     void RunOwn(pa_usec_t timeoutUs);
@@ -101,7 +105,7 @@ private:
     pa_glib_mainloop *loop_ = nullptr;
     pa_context *context_ = nullptr;
     GSource *pump_ = nullptr;
-    bool stale_ = false;
+    pa_usec_t retryAt_ = kNever;  // the server went: when to try again
     std::vector<Waker *> wakers_;
 
     // The own context's cycle as the pump runs it: its priority, what it

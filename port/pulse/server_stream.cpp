@@ -21,12 +21,10 @@ MMRESULT ServerStream::Open(pa_usec_t deadline)
     stream_ = Connect(corked_);
     if (!stream_)
         return MMSYSERR_BADDEVICEID;
-    bool settled = connection_->WaitUntil(deadline, [this] {
+    connection_->WaitUntil(deadline, [this] {
         pa_stream_state_t s = pa_stream_get_state(stream_);
         return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
     });
-    if (!settled)
-        connection_->MarkStale();
     if (!Ready()) {
         Detach();
         return MMSYSERR_BADDEVICEID;
@@ -88,6 +86,16 @@ void ServerStream::Resume()
     }
     Detach();
     stream_ = Connect(false);  // a dead server leaves it null: no callbacks
+}
+
+bool ServerStream::Revive(pa_usec_t now)
+{
+    if (!Failed() || !connection_->Ready() || now < reviveAt_)
+        return false;
+    reviveAt_ = now + Connection::kRetryUs;
+    Detach();
+    stream_ = Connect(false);
+    return true;
 }
 
 void ServerStream::Halt()

@@ -37,6 +37,10 @@ protected:
     void Resume();
     // Corks the stream and drops whatever it holds.
     void Halt();
+    // A stream the server lost (it went, or dropped the stream) is opened
+    // again on the same device, uncorked, once the connection is ready, at
+    // most every Connection::kRetryUs; answers whether it was.
+    bool Revive(pa_usec_t now);
     void Detach();
     // A stream the server refused a request on is failed, as one the server
     // dropped is: nothing more goes to it or comes from it this run.
@@ -67,6 +71,7 @@ private:
     const bool corked_;
     bool fresh_ = false;  // connected by Open, never started
     bool failed_ = false;
+    pa_usec_t reviveAt_ = 0;
 };
 
 }  // namespace port::pulse
