@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The Linux build while its sound server fails: killed, stopped, restarted,
-# or losing the default sink or source, under a virtual display on the
-# private server of sound_rig.sh. After every fault the program must still
-# run and answer within 5 s, Stop must bring the buttons back to idle with
-# nothing of the program left on the server, and the next Record must
-# either work or show the device message box, after which the program
-# ends with 0.
+# its devices suspended or removed, or the session ending, under a virtual
+# display on the private server of sound_rig.sh. After every fault the
+# program must still run and answer within 5 s, Stop must bring the buttons
+# back to idle with nothing of the program left on the server, and the next
+# Record must either work or show the device message box, after which the
+# program ends with 0. Where the fault cuts the program's sound off for a
+# while, the output must fall silent meanwhile (no block played over and
+# over) and the sound come back at its delay.
 
 E2E_NEEDS="servers app display sound"
 source "$(dirname "$0")/lib.sh"
@@ -109,6 +111,27 @@ fault() {  # description
     fault_name=$1
 }
 
+# A click train goes in while `cut` cuts the program's sound off for 2 s,
+# until `mend`; what came out is judged by clicks.py gap.
+cut_off() {  # cut mend
+    e2e_record_bus "$E2E_DIR/bus.raw" 13
+    e2e_play_clicks 10
+    local feeder=$!
+    sleep 0.5
+    recording
+    sleep 2
+    $1
+    sleep 2
+    answers
+    $2
+    sleep 5
+    answers
+    stops
+    wait "$feeder"
+    python3 "$here/clicks.py" gap "$E2E_DIR/bus.raw" | tail -n 2 | sed 's/^/        /'
+    e2e_check "silence while cut off, then the sound at its delay" test "${PIPESTATUS[0]}" -eq 0
+}
+
 survived() {
     if [ $E2E_FAILS -eq "$fails_before" ]; then
         survived=$((survived + 1))
@@ -140,10 +163,19 @@ survived
 fault "server killed and restarted during a recording"
 recording
 rig_kill
+sleep 1
 rig_restart
+start=$(date +%s%N)
+e2e_check "the recording goes on on the new server" app_wait_streams 3 5
+echo "        streams back after $((($(date +%s%N) - start) / 1000000)) ms"
+e2e_record_bus "$E2E_DIR/bus.raw" 8
+e2e_play_clicks 6
+sleep 7
+python3 "$here/clicks.py" analyze "$E2E_DIR/bus.raw" | sed -n 's/^delay/        delay/p'
+e2e_check "every click out once, at one delay" test "${PIPESTATUS[0]}" -eq 0
 answers
 stops
-e2e_check "nothing of ours on the new server" app_wait_streams 0
+e2e_check "nothing of ours left on the new server" app_wait_streams 0
 next_record works
 survived
 
@@ -160,19 +192,18 @@ start_app
 next_record works
 survived
 
-fault "server stopped during a recording, continued, then Stop"
-recording
-rig_signal STOP
-sleep 2
-answers
-rig_signal CONT
-sleep 1
-e2e_check "both streams still open" test "$(app_streams)" = 3
-answers
-stops
+fault "server stopped for 2 s during a recording"
+cut_off "rig_signal STOP" "rig_signal CONT"
 e2e_check "nothing of ours left on the server" app_wait_streams 0
 next_record works
 survived
+
+for device in source:mic sink:spk; do
+fault "the default ${device%:*} suspended for 2 s during a recording"
+cut_off "pactl suspend-${device%:*} ${device#*:} 1" "pactl suspend-${device%:*} ${device#*:} 0"
+e2e_check "nothing of ours left on the server" app_wait_streams 0
+survived
+done
 
 fault "server stopped during a recording, Stop while stopped, then continued"
 recording
@@ -243,6 +274,17 @@ survived
 echo "Closing"
 app_close 10
 e2e_check "the program ends with 0 (got $APP_STATUS)" test "$APP_STATUS" = 0
+
+for signal in TERM HUP; do
+fault "SIG$signal during a recording, as when the session ends"
+start_app
+recording
+kill -$signal "$APP_PID"
+app_wait_exit 5
+e2e_check "the program ends with 0 (got $APP_STATUS)" test "$APP_STATUS" = 0
+e2e_check "nothing of ours left on the server" app_wait_streams 0
+survived
+done
 
 fault "a command line of odd arguments"
 # shellcheck disable=SC2034 # read by app_start
