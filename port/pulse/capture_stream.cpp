@@ -40,7 +40,7 @@ void CaptureStream::Start()
         return;
     running_ = true;
     frames_ = 0;
-    arrival_ = heardAt_ = pa_rtclock_now();
+    arrival_ = arrivalBefore_ = pa_rtclock_now();
     Expect(arrival_);
     Resume();
 }
@@ -91,21 +91,12 @@ void CaptureStream::Expect(pa_usec_t now)
     wake_ = expected_;
 }
 
-void CaptureStream::OnRead(pa_stream *s, size_t readable, void *userdata)
+void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
 {
     CaptureStream *self = static_cast<CaptureStream *>(userdata);
     const pa_usec_t now = pa_rtclock_now();
-    size_t frames = 0;
-    // Sound a block later than due (the source suspended, the server
-    // stalled, or a new stream after the server came back): the time
-    // nothing came is told as silence first, so that what comes now keeps
-    // its place in time.
-    const size_t quiet = pa_usec_to_bytes(now - self->heardAt_, &kSpec) / kServerFrame;
-    if (self->running_ && now > self->expected_ + kBlockUs && quiet > readable / kServerFrame) {
-        Timeline("gap", (int64_t)quiet);
-        self->Deliver(nullptr, quiet - readable / kServerFrame);
-        frames += quiet - readable / kServerFrame;
-    }
+    std::vector<uint8_t> &sound = self->buffer_;
+    sound.clear();
     for (;;) {
         const void *data = nullptr;
         size_t bytes = 0;
@@ -114,33 +105,39 @@ void CaptureStream::OnRead(pa_stream *s, size_t readable, void *userdata)
         // Data still in flight when the run was stopped is dropped unseen.
         if (self->running_) {
             Timeline(data ? "read" : "hole", (int64_t)bytes);
-            self->Deliver(static_cast<const int16_t *>(data), bytes / kServerFrame);
-            frames += bytes / kServerFrame;
+            const int16_t *samples = static_cast<const int16_t *>(data);
+            for (size_t i = 0; i < bytes / kServerFrame; ++i)
+                sound.push_back(samples ? static_cast<uint8_t>((samples[i] >> 8) + 128) : 0x80);
         }
         pa_stream_drop(s);
     }
-    if (!self->running_ || frames == 0)
+    if (!self->running_ || sound.empty())
         return;
-    self->heardAt_ = now;
-    self->frames_ += frames;
+    // Sound a block later than due (the source suspended, the server
+    // stalled, or a new stream after the server came back): the time
+    // nothing came is told as silence first, so that what comes now keeps
+    // its place in time: where frame 0 came by the best sign of the last
+    // two blocks (the last may have been read late as the sound stopped).
+    const pa_usec_t zero = std::min(self->arrival_, self->arrivalBefore_);
+    const uint64_t due = pa_usec_to_bytes(now - zero, &kSpec) / kServerFrame;
+    const uint64_t have = self->frames_ + sound.size();
+    if (now > self->expected_ + kBlockUs && due > have) {
+        Timeline("gap", (int64_t)(due - have));
+        sound.insert(sound.begin(), due - have, 0x80);
+    }
+    self->frames_ += sound.size();
+    self->sink_->Captured(sound.data(), sound.size());
     // Read as it came, the sound tells when it comes; read later, only
     // that it came no later than now.
     const pa_usec_t since = pa_bytes_to_usec(self->frames_ * kServerFrame, &kSpec);
     const pa_usec_t arrival = now > since ? now - since : 0;
-    self->arrival_ = self->expected_ <= now ? arrival : std::min(self->arrival_, arrival);
-    self->Expect(now);
-}
-
-void CaptureStream::Deliver(const int16_t *data, size_t frames)
-{
-    buffer_.resize(frames);
-    if (data) {
-        for (size_t i = 0; i < frames; ++i)
-            buffer_[i] = static_cast<uint8_t>((data[i] >> 8) + 128);
+    if (self->expected_ <= now) {
+        self->arrivalBefore_ = self->arrival_;
+        self->arrival_ = arrival;
     } else {
-        std::fill(buffer_.begin(), buffer_.end(), 0x80);
+        self->arrival_ = std::min(self->arrival_, arrival);
     }
-    sink_->Captured(buffer_.data(), buffer_.size());
+    self->Expect(now);
 }
 
 }  // namespace port::pulse

@@ -26,9 +26,6 @@ public:
 private:
     int ConnectStream(pa_stream *s, pa_stream_flags_t flags) override;
     static void OnRead(pa_stream *s, size_t bytes, void *userdata);
-    // As the program's 8-bit samples; `data` is null for a hole in the
-    // recording.
-    void Deliver(const int16_t *data, size_t frames);
     // When the sink's block will be full, from when the sound heard so far
     // came in.
     void Expect(pa_usec_t now);
@@ -37,10 +34,10 @@ private:
     bool running_ = false;
     uint64_t frames_ = 0;          // heard this run
     pa_usec_t arrival_ = 0;        // when frame 0 would have come, by the latest sign
-    pa_usec_t heardAt_ = 0;        // when sound was last read
+    pa_usec_t arrivalBefore_ = 0;  // the same, by the block before
     pa_usec_t expected_ = kNever;  // when the sink's block should be full
     pa_usec_t wake_ = kNever;      // then, until woken
-    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> buffer_;  // what a read brought, as the program's samples
 };
 
 }  // namespace port::pulse
