@@ -35,21 +35,23 @@ TEST(Keyboard, TabSpaceAndEnterPressTheFocusedButton)
     run.window.KeyAt(Ms(100), VK_RETURN);  // Record has the focus after start-up
     run.At(Ms(150), [&] {
         EXPECT_EQ(run.audio.captureOpens, 1);
-        EXPECT_EQ(run.window.focus, 0);  // Record was disabled under the focus
+        // Record was disabled under the focus, which passed on to Stop,
+        // enabled by the same click.
+        EXPECT_EQ(run.window.focus, IDC_STOP);
     });
-    run.window.KeyAt(Ms(200), VK_TAB);
+    run.window.KeyAt(Ms(200), VK_TAB);  // Record is disabled: the focus stays
     run.At(Ms(250), [&] { EXPECT_EQ(run.window.focus, IDC_STOP); });
     run.window.KeyAt(Ms(1000), VK_SPACE);
     run.At(Ms(1500), [&] {
         EXPECT_EQ(run.Count("waveInClose", MMSYSERR_NOERROR), 1);
         EXPECT_TRUE(run.window.enabled[IDC_RECORD]);
+        EXPECT_EQ(run.window.focus, IDC_RECORD);  // and back, past the end
     });
-    // With no button focused, Enter means the default button, and there is none.
     run.window.KeyAt(Ms(1600), VK_RETURN);
-    run.At(Ms(1700), [&] { EXPECT_EQ(run.audio.captureOpens, 1); });
+    run.At(Ms(1700), [&] { EXPECT_EQ(run.audio.captureOpens, 2); });
     run.window.KeyAt(Ms(1800), VK_TAB, port::kShift);
     run.window.KeyAt(Ms(1900), VK_SPACE);
-    run.At(Ms(2000), [&] { EXPECT_EQ(run.audio.captureOpens, 2); });
+    run.At(Ms(2000), [&] { EXPECT_EQ(run.Count("waveInClose", MMSYSERR_NOERROR), 2); });
     run.window.KeyAt(Ms(3000), VK_F4, port::kAlt);
     EXPECT_EQ(run.Run(), 0);
     EXPECT_EQ(run.clock.Now(), Ms(3000));

@@ -40,6 +40,25 @@ void DefaultProcessing(UINT message, WPARAM wParam)
     Window().SystemCommand((unsigned)LOWORD(wParam));
 }
 
+// A focused control that was disabled passes the focus on to the next one
+// that can take it, once the message that disabled it is handled, so that
+// a control it enabled too can: Record's click enables Stop. Windows'
+// dialog manager would leave the focus on the disabled button, where keys
+// and screen readers find nothing; Qt moves it on, as here.
+void PassFocusOn()
+{
+    const int from = dialog.disabled;
+    dialog.disabled = -1;
+    if (from < 0 || dialog.focus >= 0 || !dialog.active || dialog.ended)
+        return;
+    const int count = (int)dialog.controls.size();
+    for (int step = 1; step <= count; step++)
+        if (CanFocus(dialog.controls[(from + step) % count])) {
+            SetFocusIndex((from + step) % count);
+            return;
+        }
+}
+
 // One step of a message loop: a posted message if one waits, else user
 // input if allowed, else wait for the window system or a device.
 void RunOnce(bool takeInput)
@@ -49,13 +68,16 @@ void RunOnce(bool takeInput)
         if (dialog.active && !dialog.ended && message.hwnd == dialog.hwnd) {
             Timeline("deliver", message.message);
             Deliver(message.message, message.wParam, message.lParam);
+            PassFocusOn();
         }
         return;
     }
     InputEvent event;
     if (takeInput && Queue().TakeInput(&event)) {
-        if (dialog.active && !dialog.ended)
+        if (dialog.active && !dialog.ended) {
             HandleInput(event);
+            PassFocusOn();
+        }
         return;
     }
     Window().WaitForEvents();
@@ -178,8 +200,10 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
         c->enabled = enable;
         Window().SetControlEnabled(c->id, enable);
         // A disabled control cannot keep the keyboard focus.
-        if (!enable && dialog.focus >= 0 && &dialog.controls[dialog.focus] == c)
+        if (!enable && dialog.focus >= 0 && &dialog.controls[dialog.focus] == c) {
+            dialog.disabled = dialog.focus;
             SetFocusIndex(-1);
+        }
     }
     return wasDisabled;
 }

@@ -26,7 +26,8 @@ public:
     HWND hwnd = nullptr;
     DLGPROC proc = nullptr;
     std::vector<Control> controls;
-    int focus = -1;  // index into controls, -1 for none
+    int focus = -1;     // index into controls, -1 for none
+    int disabled = -1;  // the focused control just disabled, until its message is handled
     bool active = false;
     bool ended = false;
     INT_PTR result = 0;
