@@ -4,7 +4,11 @@
     compositor.py mutter-scale SCALE       the monitor at SCALE, once mutter answers
     compositor.py mutter-shot|kwin-shot PNG  the screen
     compositor.py mutter-drag X Y [DX DY]  the virtual pointer's left button
-                                           pressed at X Y, moved by DX DY, let go"""
+                                           pressed at X Y, moved by DX DY, let go
+    compositor.py mutter-keys [KEY...]     keys typed on the virtual keyboard, each
+                                           a name of KEYSYMS (Tab, space, Return) or
+                                           MOD+KEY (alt+F4), pressed and let go; with
+                                           none, those of each line read, in one session"""
 import os
 import subprocess
 import sys
@@ -88,6 +92,31 @@ def mutter_drag(x, y, dx=0, dy=0):
     remote(session, 'Stop')
 
 
+KEYSYMS = {'alt': 0xffe9, 'ctrl': 0xffe3, 'shift': 0xffe1, 'Tab': 0xff09, 'Return': 0xff0d, 'Escape': 0xff1b,
+           'space': 0x20, 'F4': 0xffc1, 'Down': 0xff54, 'Up': 0xff52}
+
+
+def mutter_keys(*keys):  # a session of the keyboard alone: no screen cast
+    session = call(MUTTER + 'RemoteDesktop', '/org/gnome/Mutter/RemoteDesktop',
+                   MUTTER + 'RemoteDesktop.CreateSession')[0]
+    remote(session, 'Start')
+    # A session that ends takes the focus from the window with it: a script
+    # typing now and then keeps one open, feeding it lines.
+    for line in ([' '.join(keys)] if keys else sys.stdin):
+        type_keys(session, line.split())
+    remote(session, 'Stop')
+
+
+def type_keys(session, keys):
+    for key in keys:
+        syms = [KEYSYMS[k] if k in KEYSYMS else sys.exit('compositor: no key ' + k) for k in key.split('+')]
+        for sym in syms:
+            remote(session, 'NotifyKeyboardKeysym', '(ub)', sym, True)
+        for sym in reversed(syms):
+            remote(session, 'NotifyKeyboardKeysym', '(ub)', sym, False)
+        time.sleep(0.2)
+
+
 def kwin_shot(png):  # KWin writes the pixels to a pipe
     read, write = os.pipe()
     fds = Gio.UnixFDList()
@@ -104,5 +133,6 @@ def kwin_shot(png):  # KWin writes the pixels to a pipe
                     '-alpha', 'off', png], input=rows, check=True)
 
 
-COMMANDS = {'mutter-scale': mutter_scale, 'mutter-shot': mutter_shot, 'mutter-drag': mutter_drag, 'kwin-shot': kwin_shot}
+COMMANDS = {'mutter-scale': mutter_scale, 'mutter-shot': mutter_shot, 'mutter-drag': mutter_drag,
+            'mutter-keys': mutter_keys, 'kwin-shot': kwin_shot}
 COMMANDS[sys.argv[1]](*sys.argv[2:]) if sys.argv[1:] and sys.argv[1] in COMMANDS else sys.exit(__doc__)

@@ -69,6 +69,9 @@ group_packages() {  # group
     echo mutter gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-good kwin-wayland kwin-style-breeze
     # Reads the title bar's caption back out of the Wayland screenshots.
     echo tesseract-ocr
+    # The screen-reader test: GNOME Shell headless with Orca, whose
+    # speech-dispatcher speaks through its dummy module.
+    echo gnome-shell orca
     # The tests' private servers, both where no desktop runs one: never the
     # PulseAudio daemon beside PipeWire's, and never PipeWire's beside a
     # desktop's PulseAudio daemon (outside CI, the daemon already installed
