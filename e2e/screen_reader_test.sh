@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What a blind user hears: Orca on a headless GNOME Shell, its speech read
 # from its debug log, keys typed on mutter's virtual keyboard. Once on a
-# private sound server (Record, Stop, Record again, the close box) and once
+# private sound server (Record, Stop, Record again, Alt+F4) and once
 # with none (the device message box, answered).
 
 E2E_NEEDS="session app"
@@ -107,10 +107,11 @@ key space
 e2e_check "Record again: Stop" hears "Stop push button"
 key space
 e2e_check "and Stop again: Record" hears "Record push button"
-key shift+Tab
-e2e_check "the close box, a button" hears "Close push button"
-key space
-e2e_check "the close box ends the program with 0" app_wait_exit 10
+# The close box is no tab stop, as on Windows: Orca's review finds it, as
+# a push button, and the keyboard closes with Alt+F4.
+e2e_check "the close box, a push button" atspi wait larkspan Close enabled
+key alt+F4
+e2e_check "Alt+F4 ends the program with 0" app_wait_exit 10
 e2e_check "  status 0" test "${APP_STATUS:-}" = 0
 
 echo "With no sound server"
