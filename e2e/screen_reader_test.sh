@@ -79,6 +79,7 @@ for _ in $(seq 150); do grep -qs "SPEECH OUTPUT" "$SPOKEN" && break; sleep 0.2; 
 grep -qs "SPEECH OUTPUT" "$SPOKEN" || { echo "Orca said nothing; its log:"; tail -n 5 "$E2E_DIR/mutter.log"; exit 1; }
 sleep 5  # Orca's welcome and the notifications before, read and gone
 exec {KEYS}> >(desktop_dbus mutter-keys)
+E2E_PIDS+=($!)  # reads until the end of its input: the clean-up's wait would wait for it
 key() { mark; echo "$@" >&$KEYS; }
 key shift  # the session's first key is lost too
 sleep 1
@@ -127,5 +128,6 @@ e2e_check "  status 0" test "${APP_STATUS:-}" = 0
 echo "What Orca said"
 sed -n "s/^.*SPEECH OUTPUT: '\(.*\)'.*/  | \1/p" "$SPOKEN" | uniq
 gsettings set org.gnome.desktop.a11y.applications screen-reader-enabled false
+exec {KEYS}>&-
 desktop_stop
 e2e_result "$NAME"
