@@ -321,7 +321,14 @@ app_rss() {  # kB
     awk '/^VmRSS:/ {print $2}' "/proc/$APP_PID/status"
 }
 
-app_alive() { kill -0 "$APP_PID" 2>/dev/null && ! grep -q '^State:.*Z' "/proc/$APP_PID/status" 2>/dev/null; }
+# Alive: neither gone nor a zombie. One read of its state, since this shell
+# reaps the program the moment it ends: a zombie seen by one look can be
+# gone by the next.
+app_alive() {
+    local state
+    state=$(sed -n 's/^State:[[:space:]]*\(.\).*/\1/p' "/proc/$APP_PID/status" 2>/dev/null)
+    [ -n "$state" ] && [ "$state" != Z ]
+}
 
 # Waits up to `limit` seconds for the program to end and sets APP_STATUS
 # to its exit status, or to "running". Not in a subshell: only this shell
