@@ -121,6 +121,8 @@ e2e_check "the window" hears "Record push button"
 key space
 e2e_check "Record: the warning, its text, and OK" \
     hears "Vazozo1" "can't open wave device" "OK push button"
+tree_has() { atspi tree larkspan | grep -F "$1" >/dev/null; }
+e2e_check "its icon, a picture named Warning" tree_has 'image "Warning"'
 key space
 e2e_check "OK ends the program" app_wait_exit 10
 e2e_check "  status 0" test "${APP_STATUS:-}" = 0

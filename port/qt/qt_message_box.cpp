@@ -1,4 +1,4 @@
-// Message boxes: the Win32 icons on Qt's, Ctrl+C as on Windows, and the
+// Message boxes: the warning's icon, named for screen readers, Ctrl+C as on Windows, and the
 // frame of the dialog: where the program draws the dialog's title bar, the
 // box's is the program's too, with its caption and a close box only (Qt's
 // would offer minimize and maximize, which a message box has not).
@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMessageBox>
 
 #include "qt/qt_title_bar.h"
@@ -19,22 +20,6 @@
 namespace port {
 
 namespace {
-
-QMessageBox::Icon IconFor(unsigned type)
-{
-    switch (type & 0xF0) {
-    case MB_ICONHAND:
-        return QMessageBox::Critical;
-    case MB_ICONQUESTION:
-        return QMessageBox::Question;
-    case MB_ICONEXCLAMATION:
-        return QMessageBox::Warning;
-    case MB_ICONASTERISK:
-        return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
-    }
-}
 
 // Ctrl+C in a message box copies its title, text and button, framed with
 // dashes, as a Windows message box does.
@@ -64,8 +49,15 @@ private:
 QMessageBox *CreateMessageBox(QWidget *owner, const QString &text, const QString &caption, unsigned type,
                               bool ownTitleBar)
 {
-    auto *box = new QMessageBox(IconFor(type), caption, text, QMessageBox::Ok, owner);
+    // The program warns only; any other type shows no icon.
+    const bool warning = (type & MB_ICONMASK) == MB_ICONEXCLAMATION;
+    auto *box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text,
+                                QMessageBox::Ok, owner);
     box->setTextFormat(Qt::PlainText);
+    // Named, so that a screen reader says what the picture shows.
+    if (auto *icon = box->findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label")); icon && warning) {
+        icon->setAccessibleName(QStringLiteral("Warning"));
+    }
     box->installEventFilter(new MessageBoxCopy(box));
     // Where the style would put icons on the buttons (GNOME's and KDE's
     // themes do), as a Windows message box never does.

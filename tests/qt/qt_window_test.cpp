@@ -410,6 +410,14 @@ TEST_F(QtDialogTest, MessageBoxIsWindowModalAndSaysWhenClosed)
     EXPECT_EQ(box->parentWidget(), dialog_);
     EXPECT_EQ(box->windowModality(), Qt::WindowModal);
     EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    // A screen reader finds the icon as a picture named for what it shows.
+    QAccessibleInterface *info = QAccessible::queryAccessibleInterface(box);
+    QStringList pictures;
+    for (int i = 0; i < info->childCount(); i++) {
+        if (info->child(i)->role() == QAccessible::Graphic)
+            pictures << info->child(i)->text(QAccessible::Name);
+    }
+    EXPECT_EQ(pictures, QStringList{"Warning"});
     EXPECT_EQ(box->windowTitle(), "Larkspan");
     EXPECT_EQ(box->text(), "The sound input cannot be opened.");
     ASSERT_EQ(box->buttons().size(), 1);
