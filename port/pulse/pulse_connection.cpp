@@ -1,5 +1,5 @@
-// The connection: a context named as the application, on libpulse's GLib
-// adapter, and the source that runs it inside the dialog thread's waits.
+// The connection: a context named as the application, on the pump's loop,
+// and the pump, the source that runs it inside the dialog thread's waits.
 #include "pulse_connection.h"
 
 #include <pulse/rtclock.h>
@@ -30,21 +30,22 @@ gint TimeoutMs(pa_usec_t us)
 
 }  // namespace
 
-Connection::Connection() : own_(g_main_context_new())
+Connection::Connection()
 {
-    // The pump takes the own context's polls and timers into the dialog
-    // thread's; this thread owns the own context for as long as it lives.
-    g_main_context_acquire(own_);
-    loop_ = pa_glib_mainloop_new(own_);
     pumpFuncs.prepare = Prepare;
     pumpFuncs.check = Check;
     pumpFuncs.dispatch = Dispatch;
     pump_ = g_source_new(&pumpFuncs, sizeof(Pump));
     reinterpret_cast<Pump *>(pump_)->connection = this;
     g_source_set_name(pump_, "sound server");
+    // GLib takes a source's polls out of its context while it dispatches it
+    // and puts them back after, waking the context each time; the pump
+    // never runs inside itself, so its polls may stay.
+    g_source_set_can_recurse(pump_, TRUE);
     GMainContext *dialog = g_main_context_ref_thread_default();
     g_source_attach(pump_, dialog);
     g_main_context_unref(dialog);
+    loop_ = new PumpLoop(pump_);
 }
 
 Connection::~Connection()
@@ -54,11 +55,9 @@ Connection::~Connection()
         pa_context_disconnect(context_);
         pa_context_unref(context_);
     }
+    delete loop_;
     g_source_destroy(pump_);
     g_source_unref(pump_);
-    pa_glib_mainloop_free(loop_);
-    g_main_context_release(own_);
-    g_main_context_unref(own_);
 }
 
 pa_proplist *ProgramProperties()
@@ -107,13 +106,7 @@ MMRESULT Connection::Connect(pa_usec_t deadline)
 
 void Connection::RunOwn(pa_usec_t timeoutUs)
 {
-    GSource *timer = g_timeout_source_new(TimeoutMs(timeoutUs));
-    g_source_set_callback(
-        timer, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-    g_source_attach(timer, own_);
-    g_main_context_iteration(own_, TRUE);
-    g_source_destroy(timer);
-    g_source_unref(timer);
+    loop_->RunOnce(timeoutUs);
 }
 
 void Connection::Add(Waker *waker)
@@ -146,7 +139,7 @@ void Connection::Wake()
 {
     // Everything the server has sent, each message's callbacks in turn; a
     // source that stayed ready for ever would not hold the dialog up.
-    for (int i = 0; i < kMostMessages && g_main_context_iteration(own_, FALSE); i++) {
+    for (int i = 0; i < kMostMessages && loop_->RunOnce(0); i++) {
     }
     if (retryAt_ <= pa_rtclock_now())
         NewContext();
@@ -166,82 +159,37 @@ bool Connection::Awaited(pa_usec_t now) const
     return false;
 }
 
-void Connection::PrepareOwn(gint *timeout)
-{
-    ownReady_ = g_main_context_prepare(own_, &ownPriority_);
-    ownChecked_ = false;
-    gint n = g_main_context_query(own_, ownPriority_, timeout, ownFds_.data(), (gint)ownFds_.size());
-    if (n > (gint)ownFds_.size()) {
-        ownFds_.resize(n);
-        n = g_main_context_query(own_, ownPriority_, timeout, ownFds_.data(), n);
-    }
-    ownFds_.resize(n);
-}
-
-void Connection::CheckOwn()
-{
-    if (ownChecked_)
-        return;
-    ownChecked_ = true;
-    for (size_t i = 0; i < ownFds_.size() && i < polled_.size(); i++)
-        ownFds_[i].revents = polled_[i].revents;
-    ownReady_ = g_main_context_check(own_, ownPriority_, ownFds_.data(), (gint)ownFds_.size()) || ownReady_;
-}
-
-// The pump polls what the own context asks, but what the server sends
-// only while a stream awaits it: otherwise it lies waiting until the next
-// wake reads it all. A hang-up or an error is reported all the same.
+// The pump polls what libpulse asks, but what the server sends only while
+// a stream awaits it: otherwise it lies waiting until the next wake reads
+// it all. A hang-up or an error is reported all the same.
 gboolean Connection::Prepare(GSource *source, gint *timeout)
 {
     Connection *c = reinterpret_cast<Pump *>(source)->connection;
-    gint ownTimeout = -1;
-    c->PrepareOwn(&ownTimeout);
     const pa_usec_t now = pa_rtclock_now();
-    const bool listening = c->Awaited(now);
-
-    bool same = c->polled_.size() == c->ownFds_.size();
-    for (size_t i = 0; same && i < c->ownFds_.size(); i++)
-        same = c->polled_[i].fd == c->ownFds_[i].fd;
-    if (!same) {
-        for (GPollFD &fd : c->polled_)
-            g_source_remove_poll(source, &fd);
-        c->polled_ = c->ownFds_;
-        for (GPollFD &fd : c->polled_)
-            g_source_add_poll(source, &fd);
-    }
-    for (size_t i = 0; i < c->ownFds_.size(); i++) {
-        const gushort wanted = c->ownFds_[i].events;
-        c->polled_[i].events = listening ? wanted : (gushort)(wanted & ~(G_IO_IN | G_IO_PRI));
-        c->polled_[i].revents = 0;
-    }
-
-    const pa_usec_t wake = c->WakeTime();
-    if (wake <= now)
+    c->loopDue_ = c->loop_->Prepare(c->Awaited(now));
+    const pa_usec_t due = std::min(c->WakeTime(), c->loopDue_);
+    if (due <= now)
         *timeout = 0;
-    else if (wake == kNever)
-        *timeout = ownTimeout;
+    else if (due == kNever)
+        *timeout = -1;
     else
-        *timeout = ownTimeout < 0 ? TimeoutMs(wake - now) : std::min(ownTimeout, TimeoutMs(wake - now));
-    return c->ownReady_ || wake <= now;
+        *timeout = TimeoutMs(due - now);
+    return due <= now;
 }
 
 gboolean Connection::Check(GSource *source)
 {
     Connection *c = reinterpret_cast<Pump *>(source)->connection;
-    c->CheckOwn();
-    return c->ownReady_ || c->WakeTime() <= pa_rtclock_now();
+    return c->loop_->Polled() || std::min(c->WakeTime(), c->loopDue_) <= pa_rtclock_now();
 }
 
 gboolean Connection::Dispatch(GSource *source, GSourceFunc, gpointer)
 {
     Connection *c = reinterpret_cast<Pump *>(source)->connection;
-    // GLib skips the check of a source that was ready at once.
-    c->CheckOwn();
     // A message that ended a stream's wait wakes the streams as the wake
     // it was late for would have.
     bool awaited = c->Awaited(pa_rtclock_now());
-    if (c->ownReady_)
-        g_main_context_dispatch(c->own_);
+    c->loop_->Dispatch();
     const pa_usec_t now = pa_rtclock_now();
     if (c->WakeTime() <= now || (awaited && !c->Awaited(now)))
         c->Wake();

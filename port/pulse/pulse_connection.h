@@ -1,12 +1,12 @@
 // One connection to the sound server (PulseAudio, or PipeWire's PulseAudio
 // service), shared by the streams opened while it lasts.
 //
-// It runs on the dialog's thread, as everything in the layer does: libpulse's
-// GLib adapter on a context of the connection's own, polled by a source in
-// the thread's default context, the one Qt's event loop waits on. So the
-// server is heard from inside WindowBackend::WaitForEvents, between two of
-// the dialog's messages, and its callbacks may post messages but never
-// deliver one.
+// It runs on the dialog's thread, as everything in the layer does: libpulse
+// on a main loop of the layer's own (PumpLoop), whose sockets and timers a
+// source in the thread's default GLib context, the one Qt's event loop
+// waits on, takes into its wait. So the server is heard from inside
+// WindowBackend::WaitForEvents, between two of the dialog's messages, and
+// its callbacks may post messages but never deliver one.
 //
 // What the server sends is not read as it comes but when a stream wants it:
 // at the time the stream's next block is due (Waker::NextWake), all of it at
@@ -16,12 +16,13 @@
 #pragma once
 
 #include <glib.h>
-#include <pulse/glib-mainloop.h>
 #include <pulse/pulseaudio.h>
 
 #include <vector>
 
 #include <mmsystem.h>
+
+#include "pump_loop.h"
 
 namespace port::pulse {
 
@@ -60,7 +61,7 @@ public:
     // Connects, unless connected, or fails, by `deadline` (pa_rtclock_now() time).
     MMRESULT Connect(pa_usec_t deadline);
     pa_context *context() const { return context_; }
-    pa_mainloop_api *api() const { return pa_glib_mainloop_get_api(loop_); }
+    pa_mainloop_api *api() const { return loop_->api(); }
     bool Ready() const { return context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
     // Waits until `done()` or the deadline, hearing only the server meanwhile;
     // answers `done()`.
@@ -90,31 +91,21 @@ private:
     // Drops the context there is and starts connecting a new one.
     void NewContext();
 
-    // One pass of the connection's own context, blocking at most `timeoutUs`.
+    // One pass of the loop, blocking at most `timeoutUs`.
     void RunOwn(pa_usec_t timeoutUs);
     // The next wake, with the streams due close to it merged in.
     pa_usec_t WakeTime() const;
     // Reads what the server sent, then wakes the streams.
     void Wake();
     bool Awaited(pa_usec_t now) const;
-    // The own context's prepare and query, for the pump to poll; its check.
-    void PrepareOwn(gint *timeout);
-    void CheckOwn();
 
-    GMainContext *own_ = nullptr;
-    pa_glib_mainloop *loop_ = nullptr;
+    PumpLoop *loop_ = nullptr;
     pa_context *context_ = nullptr;
     GSource *pump_ = nullptr;
     pa_usec_t retryAt_ = kNever;  // the server went: when to try again
     std::vector<Waker *> wakers_;
 
-    // The own context's cycle as the pump runs it: its priority, what it
-    // asked to poll (with the events it wants), what the pump polls.
-    gint ownPriority_ = 0;
-    bool ownReady_ = false;
-    bool ownChecked_ = false;
-    std::vector<GPollFD> ownFds_;
-    std::vector<GPollFD> polled_;
+    pa_usec_t loopDue_ = kNever;  // the loop's timers or deferred work, as the pump last saw
 };
 
 template <typename Done>
