@@ -93,6 +93,7 @@ TEST(Trace, DrawingReportsWhatItChanged)
         FillRect(dc, &outside, brush);
         DeleteObject(brush);
         ReleaseDC(hwnd, dc);
+        EXPECT_EQ(SetPixel(dc, 1, 1, RGB(0, 255, 0)), CLR_INVALID) << "drawn after it was released";
     });
     const port::SurfaceRect changed = dots.run.window.lastChanged;
     EXPECT_EQ(changed.x, 20);

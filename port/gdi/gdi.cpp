@@ -44,10 +44,28 @@ uintptr_t NewHandle()
     return (nextHandle++ << 4) | 0xD;
 }
 
+// The context last looked up: SetPixel is called for every sample, on
+// one context at a time.
+uintptr_t lastHandle = 0;
+DeviceContext *lastContext = nullptr;
+
 DeviceContext *Context(HDC hdc)
 {
+    if ((uintptr_t)hdc == lastHandle && lastHandle != 0)
+        return lastContext;
     auto it = contexts.find((uintptr_t)hdc);
-    return it == contexts.end() ? nullptr : &it->second;
+    if (it == contexts.end())
+        return nullptr;
+    lastHandle = it->first;
+    lastContext = &it->second;
+    return lastContext;
+}
+
+void Forget(uintptr_t handle)
+{
+    contexts.erase(handle);
+    if (handle == lastHandle)
+        lastHandle = 0;
 }
 
 uint32_t ToPixel(const Surface &surface, COLORREF color)
@@ -71,6 +89,7 @@ void ForgetGdiObjects()
 {
     brushes.clear();
     contexts.clear();
+    lastHandle = 0;
 }
 
 }  // namespace port
@@ -108,7 +127,7 @@ int WINAPI ReleaseDC(HWND hWnd, HDC hDC)
     SurfaceRect changed;
     if (dc->left < dc->right && dc->top < dc->bottom)
         changed = {dc->left, dc->top, dc->right - dc->left, dc->bottom - dc->top};
-    contexts.erase((uintptr_t)hDC);
+    Forget((uintptr_t)hDC);
     Window().EndDrawing(changed);
     return 1;
 }
