@@ -171,9 +171,10 @@ e2e_green() {  # png x y w h
 
 # Takes screenshots until one passes a check, for up to `seconds`: SHOT and
 # CHECK each get the PNG's path as their last argument, SHOT writes it. The
-# band is drawn when the first block has been captured, which Wine on
-# PipeWire delivered 0.2 to 7.4 s after capture started (14 runs here).
-# Fails with the last screenshot kept, its path printed.
+# band is drawn when the first block has been captured, which Wine on the
+# PipeWire rig (its quantum pinned, see sound_rig.sh) delivered 0.2 to 7.4 s
+# after capture started, over 1 s in 13 of 20 runs. Fails with the last
+# screenshot kept, its path printed.
 e2e_shot_until() {  # seconds png shot... -- check...
     local seconds=$1 png=$2 shot=() end
     end=$(($(date +%s%N) + seconds * 1000000000))
