@@ -15,20 +15,19 @@ echo "  window ${WIDTH}x${HEIGHT} at $X,$Y; base units $DLG_BX x $DLG_BY"
 e2e_check "client area is $DLG_UNITS dialog units" test "$WIDTH" -eq "$DLG_WIDTH" -a "$HEIGHT" -eq "$DLG_HEIGHT"
 e2e_check "client area at the template's place" test "$X" -eq "$DLG_LEFT" -a "$Y" -eq "$DLG_TOP"
 e2e_check "plausible base units" test "$DLG_BX" -ge 5 -a "$DLG_BX" -le 10 -a "$DLG_BY" -ge 10 -a "$DLG_BY" -le 20
-shot() { import -window "$APP_WIN" "$E2E_DIR/$1.png"; }
+shot() { import -window "$APP_WIN" "$1"; }  # png
+silence_line() { test "$(e2e_green "$1" 0 128 "$WIDTH" 1)" -ge $((WIDTH - 2)); }
+tone_dots() { test "$(e2e_green "$1" 0 0 "$WIDTH" 120)" -gt 50; }
 
 echo "A recording"
-e2e_record_bus "$E2E_DIR/bus.raw" 6
+e2e_record_bus "$E2E_DIR/bus.raw"
 app_record
-sleep 1.5
-shot silence
+e2e_check "silence draws a green line on band row 128" e2e_shot_until 10 "$E2E_DIR/silence.png" shot -- silence_line
 e2e_check "both streams open" test "$(rig_streams)" -eq 2
-e2e_check "silence draws a green line on band row 128" test "$(e2e_green "$E2E_DIR/silence.png" 0 128 $WIDTH 1)" -ge $((WIDTH - 2))
 e2e_play_tone 0.3 2
-sleep 1
-shot tone
-e2e_check "a tone draws green dots off row 128" test "$(e2e_green "$E2E_DIR/tone.png" 0 0 $WIDTH 120)" -gt 50
+e2e_check "a tone draws green dots off row 128" e2e_shot_until 10 "$E2E_DIR/tone.png" shot -- tone_dots
 sleep 3
+e2e_stop_recording
 delay=$(python3 "$E2E_LIB/delay.py" "$E2E_DIR/bus.raw")
 echo "  delay: $delay s"
 e2e_check "the tone came out $LINUX_DELAY_TEXT later" linux_delay_ok "$delay"

@@ -36,6 +36,17 @@ print(" ".join("%d-%d" % g for g in groups))'
     echo "0 $((y1 - y0 - 3))"
 }
 
+shot() {  # png
+    import -window "$APP_WIN" "$1" && { [ -z "${LARKSPAN_SHOTS_DIR:-}" ] || cp "$1" "$LARKSPAN_SHOTS_DIR/"; }
+}
+# band.py's figures on a screenshot: whether the band and silence's line are
+# as the checks below want them.
+band_drawn() {  # png
+    figures=$(python3 "$E2E_LIB/band.py" "$1")
+    read -r _ _ _ band_width band_height _ _ _ green_box <<<"$figures"
+    [ "$band_width x $band_height $green_box" = "$width x $((256 * dot)) 0 $((128 * dot)) $width $dot" ]
+}
+
 for factor in 1 1.25 1.5 1.75 2; do
     dot=$(python3 -c "import math; print(max(1, math.floor($factor + 1e-6)))")
     echo "Scale $factor (a dot: $dot x $dot device pixels)"
@@ -48,17 +59,13 @@ for factor in 1 1.25 1.5 1.75 2; do
     echo "  client area: $WIDTH x $HEIGHT device pixels, $(((WIDTH + dot - 1) / dot)) x $(((HEIGHT + dot - 1) / dot)) pixels to the program"
     e2e_check "client area $DLG_WIDTH x $DLG_HEIGHT scaled: $width x $height" test "$WIDTH x $HEIGHT" = "$width x $height"
     app_click "$(scaled floor "$factor" "$RECORD_X")" "$(scaled floor "$factor" "$RECORD_Y")"
-    sleep 1.5
-    shot=$E2E_DIR/scale-$factor.png
-    import -window "$APP_WIN" "$shot"
-    [ -n "${LARKSPAN_SHOTS_DIR:-}" ] && cp "$shot" "$LARKSPAN_SHOTS_DIR/"
-    figures=$(python3 "$E2E_LIB/band.py" "$shot")
+    png=$E2E_DIR/scale-$factor.png figures='no screenshot' band_width=0 band_height=0 green_box=none
+    e2e_shot_until 10 "$png" shot -- band_drawn
     echo "  $figures"
-    read -r _ _ _ band_width band_height _ _ _ green_box <<<"$figures"
     e2e_check "the band: all of the width, 256 dots high" test "$band_width x $band_height" = "$width x $((256 * dot))"
     e2e_check "silence: one row of dots on row 128, each $dot device pixels high" \
         test "$green_box" = "0 $((128 * dot)) $width $dot"
-    { read -r lines; read -r box; } < <(contact_text "$shot" "$factor")
+    { read -r lines; read -r box; } < <(contact_text "$png" "$factor")
     read -r first second _ <<<"$lines"
     echo "  contact text rows ${lines:-none} in a box of rows ${box/ /-}"
     e2e_check "the contact line: two lines of text" test -n "${second:-}" -a "$(wc -w <<<"$lines")" = 2

@@ -33,17 +33,45 @@ keep() { [ -z "${LARKSPAN_SHOTS_DIR:-}" ] || cp "$1" "$LARKSPAN_SHOTS_DIR/"; }  
 
 # A screenshot and band.py's figures on it: BAND_X ... GREEN_BOX, TITLE_X ...
 # TITLE_TEXT (CLOSE_X, CLOSE_Y: the bar's last group of ink; TITLE_ABOVE
-# desktop: no other bar above it).
-shot() {  # name
-    local png=$E2E_DIR/$1.png figures
-    desktop_screenshot "$png" && keep "$png"
-    figures=$(python3 "$here/band.py" "$png" --title --desktop "$DESKTOP_SHOT")
-    echo "$figures" | sed 's/^/  /'
-    # Noughts where there is no band, so that the checks fail and the rest runs.
-    read -r _ BAND_X BAND_Y BAND_WIDTH BAND_HEIGHT _ GREEN _ GREEN_BOX < <(grep '^band ' <<<"$figures" || echo b 0 0 0 0 g 0)
-    read -r _ TITLE_X TITLE_Y TITLE_WIDTH TITLE_HEIGHT _ TITLE_GROUPS _ CLOSE_X CLOSE_Y _ TITLE_ABOVE _ TITLE_TEXT \
-        < <(grep '^title ' <<<"$figures" || echo 't 0 0 0 0 g 0 b 0 0 a none t ?')
+# desktop: no other bar above it), all in FIGURES.
+shot() {  # png
+    { desktop_screenshot "$1" && keep "$1"; } || rm -f "$1"
+    figures "$1"
 }
+figures() {  # png [--title]
+    FIGURES=
+    [ ! -s "$1" ] || FIGURES=$(python3 "$here/band.py" "$1" ${2:+"$2"} --desktop "$DESKTOP_SHOT")
+    # Noughts where there is no band, so that the checks fail and the rest runs.
+    read -r _ BAND_X BAND_Y BAND_WIDTH BAND_HEIGHT _ GREEN _ GREEN_BOX < <(grep '^band ' <<<"$FIGURES" || echo b 0 0 0 0 g 0)
+    read -r _ TITLE_X TITLE_Y TITLE_WIDTH TITLE_HEIGHT _ TITLE_GROUPS _ CLOSE_X CLOSE_Y _ TITLE_ABOVE _ TITLE_TEXT \
+        < <(grep '^title ' <<<"$FIGURES" || echo 't 0 0 0 0 g 0 b 0 0 a none t ?')
+}
+# Screenshots until the band looks as `check args...` wants, for up to 10 s;
+# then the figures of the last one, with its title bar's. A full screen
+# takes band.py 0.6 s or more, and tesseract as long again, so the title bar
+# is read once.
+shot_until() {  # name check args...
+    local png=$E2E_DIR/$1.png
+    shift
+    e2e_shot_until 10 "$png" shot -- "$@"
+    figures "$png" --title
+    echo "$FIGURES" | sed 's/^/  /'
+}
+# What run and pointer look for; the screenshot comes last and is not read:
+# shot has read it.
+# Qt 6.4 has no fractional scaling: at 1.5 it draws at 2, and mutter
+# shrinks that by 0.75; the band's last column, half a pixel, is a blend.
+band_size() {  # scale
+    awk -v s="$1" "BEGIN { exit !($BAND_WIDTH >= int(s * $w) && $BAND_WIDTH <= int(s * $w + 0.5) && $BAND_HEIGHT == s * 256) }"
+}
+tone_drawn() { test "${GREEN:-0}" -gt 400; }
+# Silence is one row of dots on row 128: two device rows, all of the width.
+silence_at_2() { test "$GREEN_BOX" = "0 256 $((2 * w)) 2"; }
+band_drawn() {  # scale png
+    band_size "$1" && case $1 in 1) tone_drawn ;; 2) silence_at_2 ;; esac
+}
+band_at() { test "$BAND_X $BAND_Y" = "$1 $2"; }  # x y png
+band_wide() { test "$BAND_WIDTH" = "$1"; }  # width png
 # The program's title bar in the accessibility tree: the window's first
 # child, named by its caption, its close box a push button "Close" to press.
 bar_in_tree() {  # role caption
@@ -86,23 +114,19 @@ run() {  # compositor scale
     atspi press larkspan Record
     e2e_check "Record pressed: Stop enabled" atspi wait larkspan Stop enabled
     e2e_check "both streams open" app_wait_streams 3
-    [ "$2" != 1 ] || e2e_play_tone 0.5 2
-    sleep 1.5
-    shot "wayland-$1-$2"
+    # 4 s of tone: a screenshot with its figures took up to 2 s on mutter.
+    [ "$2" != 1 ] || e2e_play_tone 0.5 4
+    shot_until "wayland-$1-$2" band_drawn "$2"
     title_bar
-    # Qt 6.4 has no fractional scaling: at 1.5 it draws at 2, and mutter
-    # shrinks that by 0.75; the band's last column, half a pixel, is a blend.
-    e2e_check "the band is $2 times $w x 256 device pixels: $BAND_WIDTH x $BAND_HEIGHT" awk -v s="$2" \
-        "BEGIN { exit !($BAND_WIDTH >= int(s * $w) && $BAND_WIDTH <= int(s * $w + 0.5) && $BAND_HEIGHT == s * 256) }"
+    e2e_check "the band is $2 times $w x 256 device pixels: $BAND_WIDTH x $BAND_HEIGHT" band_size "$2"
     if [ "$2" = 1 ]; then
-        e2e_check "the tone drawn as green dots off the middle row" test "${GREEN:-0}" -gt 400
+        e2e_check "the tone drawn as green dots off the middle row" tone_drawn
         sleep 4
         delay=$(python3 "$here/delay.py" "$E2E_DIR/bus.raw")
         echo "  delay: $delay s"
         e2e_check "the tone came out $LINUX_DELAY_TEXT later" linux_delay_ok "$delay"
     elif [ "$2" = 2 ]; then
-        # Silence is one row of dots on row 128: two device rows, all of the width.
-        e2e_check "silence: a line $((2 * w)) x 2 device pixels at row 256" test "$GREEN_BOX" = "0 256 $((2 * w)) 2"
+        e2e_check "silence: a line $((2 * w)) x 2 device pixels at row 256" silence_at_2
     fi
     [ "$1 $2" != "mutter 1" ] || pointer
     atspi press larkspan Stop
@@ -127,14 +151,12 @@ run() {  # compositor scale
 pointer() {
     local x=$BAND_X y=$BAND_Y
     desktop_dbus mutter-drag $((TITLE_X + TITLE_WIDTH / 2)) $((TITLE_Y + TITLE_HEIGHT / 2)) 200 100
-    sleep 0.5
-    shot wayland-mutter-moved
-    e2e_check "a drag of the bar by 200, 100 moved the window so" test "$BAND_X $BAND_Y" = "$((x + 200)) $((y + 100))"
+    shot_until wayland-mutter-moved band_at $((x + 200)) $((y + 100))
+    e2e_check "a drag of the bar by 200, 100 moved the window so" band_at $((x + 200)) $((y + 100))
     desktop_dbus mutter-drag $((BAND_X + BAND_WIDTH - 2)) $((BAND_Y + 64)) 100 0
-    sleep 0.5
-    shot wayland-mutter-wider
+    shot_until wayland-mutter-wider band_wide $((w + 100))
     e2e_check "a drag of its right edge by 100 widened it so" test "$TITLE_WIDTH" = $((w + 100))
-    e2e_check "and the band follows at the next block" test "$BAND_WIDTH" = $((w + 100))
+    e2e_check "and the band follows at the next block" band_wide $((w + 100))
 }
 
 # The device message box, with no sound server: where the dialog has the

@@ -64,9 +64,16 @@ click() { xdotool mousemove "$((ox + $1))" "$((oy + (rt + rb) / 2))" click 1; }
 record() { click $(((rl + rr) / 2)); }
 stop() { click $(((sl + sr) / 2)); }
 # The client area of a screenshot of the whole screen.
-shot() {
-    import -window root -crop "${width}x$height+$ox+$oy" +repage "$E2E_DIR/$1.png"
-    [ -z "${LARKSPAN_SHOTS_DIR:-}" ] || cp "$E2E_DIR/$1.png" "$LARKSPAN_SHOTS_DIR/wine-$1.png"
+shot() {  # png
+    import -window root -crop "${width}x$height+$ox+$oy" +repage "$1" &&
+        { [ -z "${LARKSPAN_SHOTS_DIR:-}" ] || cp "$1" "$LARKSPAN_SHOTS_DIR/wine-${1##*/}"; }
+}
+# What the checks look for in a screenshot; each a command taking the PNG last.
+silence_line() { test "$(e2e_green "$1" 0 128 "$width" 1)" -ge $((width - 2)); }
+tone_dots() { test "$(e2e_green "$1" 0 0 "$width" 120)" -gt 50; }
+black_band_silence_line() {
+    test "$(convert "$1" -crop "${width}x256+0+0" txt:- | grep -c '#000000')" -eq $((width * 255)) -a \
+        "$(e2e_green "$1" 0 128 "$width" 1)" -eq "$width"
 }
 
 # The exit status of the wine process, which is the program's; a program
@@ -78,20 +85,17 @@ exits_with_0() {
 }
 
 echo "A recording"
-e2e_record_bus "$E2E_DIR/bus.raw" 6
+e2e_record_bus "$E2E_DIR/bus.raw"
 record
-sleep 1.5
-shot silence
-e2e_check "both streams open" test "$(rig_streams)" -eq 2
 e2e_check "silence draws a green line on band row 128" \
-    test "$(e2e_green "$E2E_DIR/silence.png" 0 128 "$width" 1)" -ge $((width - 2))
+    e2e_shot_until 10 "$E2E_DIR/silence.png" shot -- silence_line
+e2e_check "both streams open" test "$(rig_streams)" -eq 2
 e2e_play_tone 0.3 2
-sleep 1
-shot tone
-e2e_check "a tone draws green dots off row 128" test "$(e2e_green "$E2E_DIR/tone.png" 0 0 "$width" 120)" -gt 50
+e2e_check "a tone draws green dots off row 128" e2e_shot_until 10 "$E2E_DIR/tone.png" shot -- tone_dots
 e2e_check "the buttons stay visible over the band" \
     python3 -c "import sys; sys.exit(0 if float('$(e2e_mean "$E2E_DIR/tone.png" "$rl" "$rt" $((rr - rl)) $((rb - rt)))') > 0.5 else 1)"
 sleep 3
+e2e_stop_recording
 delay=$(wine_delay "$E2E_DIR/bus.raw")
 echo "  delay under Wine: $delay s"
 # Two to three blocks (0.372 to 0.557 s); Wine hands a played block back a
@@ -151,11 +155,8 @@ for dpi in 144 192; do  # Wine reads it as each program starts
     e2e_check "the controls lie below the 256-row band (the topmost at $top)" test "$top" -ge 256
     read -r _ _ _ _ rl rt rr rb _ < <(grep '^control Button 1000 ' "$E2E_DIR/template.txt")
     record
-    sleep 1.5
-    shot dpi$dpi
-    e2e_check "the band is black, with silence's green line on row 128" test \
-        "$(convert "$E2E_DIR/dpi$dpi.png" -crop "${width}x256+0+0" txt:- | grep -c '#000000')" \
-        -eq $((width * 255)) -a "$(e2e_green "$E2E_DIR/dpi$dpi.png" 0 128 "$width" 1)" -eq "$width"
+    e2e_check "the band is black, with silence's green line on row 128" \
+        e2e_shot_until 10 "$E2E_DIR/dpi$dpi.png" shot -- black_band_silence_line
     list_controls close
     e2e_check "the program exits with 0" exits_with_0
 done
