@@ -1,7 +1,6 @@
 // libpulse's main-loop API on the pump: sockets, timers and deferred work.
 #include "pump_loop.h"
 
-#include <poll.h>
 #include <pulse/rtclock.h>
 #include <pulse/timeval.h>
 
@@ -178,7 +177,7 @@ void PumpLoop::DropUnused()
 // Events freed while they ran go once nothing runs.
 void PumpLoop::Sweep()
 {
-    if (dispatching_)
+    if (dispatching_ || std::none_of(events_.begin(), events_.end(), [](Event *e) { return e->dead; }))
         return;
     auto dead = std::stable_partition(events_.begin(), events_.end(), [](Event *e) { return !e->dead; });
     std::vector<Event *> gone(dead, events_.end());
@@ -263,21 +262,22 @@ bool PumpLoop::Dispatch()
 bool PumpLoop::RunOnce(pa_usec_t timeoutUs)
 {
     pa_usec_t due = Prepare(true);
-    std::vector<struct pollfd> fds;
-    std::vector<Event *> sockets;
+    // Kept from call to call: a wake polls once for each message.
+    polling_.clear();
+    polled_.clear();
     for (Event *e : events_) {
         if (!e->dead && e->kind == kIo) {
-            fds.push_back({e->poll->fd, (short)e->poll->events, 0});
-            sockets.push_back(e);
+            polling_.push_back(*e->poll);
+            polled_.push_back(e);
         }
     }
     const pa_usec_t now = pa_rtclock_now();
     pa_usec_t wait = due <= now ? 0 : std::min(timeoutUs, due - now);
     const int ms = (int)std::min<pa_usec_t>((wait + PA_USEC_PER_MSEC - 1) / PA_USEC_PER_MSEC, INT32_MAX);
-    if (!fds.empty() || ms > 0) {
-        if (::poll(fds.data(), fds.size(), ms) > 0) {
-            for (size_t i = 0; i < fds.size(); i++)
-                sockets[i]->poll->revents = (gushort)fds[i].revents;
+    if (!polling_.empty() || ms > 0) {
+        if (g_poll(polling_.data(), polling_.size(), ms) > 0) {
+            for (size_t i = 0; i < polling_.size(); i++)
+                polled_[i]->poll->revents = polling_[i].revents;
         }
     }
     return Dispatch();

@@ -59,6 +59,8 @@ private:
     };
     std::vector<SocketPoll> slots_;  // the pump's polls
     bool dispatching_ = false;
+    std::vector<GPollFD> polling_;  // RunOnce's poll of the sockets,
+    std::vector<Event *> polled_;   // and their events
 };
 
 }  // namespace port::pulse
