@@ -261,6 +261,57 @@ TEST(WaveDuplex, PlaybackWaitsForCaptureToCatchUpButNotForLong)
     EXPECT_LE(dones[2].at, started + 4 * kBlock - Ms(70) + probe.run.audio.chunk);
 }
 
+// Sound lost while no capture block was queued moves where capture blocks
+// end against played ones: a played block then waits for the capture block
+// filled after it, however far after its end that one ends.
+TEST(WaveDuplex, AfterSoundLostPlaybackWaitsForTheNextCaptureBlock)
+{
+    for (Ticks lost : {256, 1792}) {
+        SCOPED_TRACE(lost);
+        WaveProbe probe;
+        HWAVEIN in = nullptr;
+        HWAVEOUT out = nullptr;
+        Block c1, c2, p1, p2, p3, p4;
+        Ticks started = 0;
+        probe.Run(
+            [&] {
+                waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
+                waveOutOpen(&out, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
+                for (Block *k : {&c1, &c2})
+                    waveInPrepareHeader(in, &k->header, sizeof(WAVEHDR));
+                for (Block *k : {&p1, &p2, &p3, &p4})
+                    waveOutPrepareHeader(out, &k->header, sizeof(WAVEHDR));
+                waveInAddBuffer(in, &c1.header, sizeof(WAVEHDR));
+                waveInStart(in);
+                for (Block *k : {&p1, &p2, &p3, &p4})
+                    waveOutWrite(out, &k->header, sizeof(WAVEHDR));
+                started = probe.run.clock.Now();
+                // The chunks heard over [kBlock, kBlock + lost) find no block.
+                probe.run.At(started + kBlock + lost + 1,
+                             [&] { waveInAddBuffer(in, &c2.header, sizeof(WAVEHDR)); });
+                probe.run.At(started + 4 * kBlock, [&] {
+                    waveInReset(in);
+                    waveOutReset(out);
+                });
+            },
+            Ms(1000));
+
+        Ticks c2Full = -1, p2Back = -1;
+        size_t c2At = 0, p2At = 0;
+        for (size_t i = 0; i < probe.notices.size(); i++) {
+            const Notice &n = probe.notices[i];
+            if (n.header == &c2.header && n.message == MM_WIM_DATA && n.bytes == BLOCK_BYTES)
+                c2Full = n.at, c2At = i;
+            if (n.header == &p2.header && n.message == MM_WOM_DONE)
+                p2Back = n.at, p2At = i;
+        }
+        ASSERT_GE(c2Full, 0);
+        EXPECT_EQ(c2Full, started + 2 * kBlock + lost);
+        EXPECT_EQ(p2Back, c2Full);
+        EXPECT_GT(p2At, c2At);
+    }
+}
+
 TEST(WaveOpen, FailedOrBadOpensLeaveNoDeviceAndPostNothing)
 {
     WaveProbe probe;

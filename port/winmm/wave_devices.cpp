@@ -63,7 +63,7 @@ bool CaptureDevice::Start()
     if (running_)
         return false;
     running_ = true;
-    clock_.bytes = 0;
+    clock_.bytes = clock_.blocks = 0;
     owed_ = 0;
     arrived_ = arrivedBefore_ = 0;
     pacing.Follow(&clock_);
@@ -144,6 +144,7 @@ void CaptureDevice::Store(const uint8_t *data, size_t bytes)
         bytes -= n;
         if (header->dwBytesRecorded == header->dwBufferLength) {
             queue_.pop_front();
+            clock_.blocks++;
             Finish(header);
         }
     }
@@ -233,16 +234,17 @@ uint64_t PlaybackDevice::NextMark() const
     // Played out, the front block waits for capture, and no longer than
     // to the pacing's mark.
     const uint64_t end = queue_.front().end;
-    return clock_.bytes < end ? end : pacing.PlayedMark(clock_, end, QueuedEnd());
+    return clock_.bytes < end ? end : pacing.PlayedMark(clock_, QueuedEnd());
 }
 
 void PlaybackDevice::HandBackPlayed()
 {
     while (running_ && taking_ > 0 && queue_.front().end <= clock_.bytes) {
         const uint64_t end = queue_.front().end;
-        if (!pacing.MayHandBack(clock_, end, QueuedEnd()))
+        if (!pacing.MayHandBack(clock_, QueuedEnd()))
             return;
         CatchUpCapture(clock_, end);
+        pacing.HandedBack();
         WAVEHDR *header = queue_.front().header;
         queue_.pop_front();
         taking_--;

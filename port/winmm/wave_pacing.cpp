@@ -11,11 +11,6 @@ bool Pacing::Drop(const StreamClock *capture)
     return true;
 }
 
-bool Pacing::Heard(const StreamClock &playback, uint64_t end) const
-{
-    return !capture_ || capture_->bytes >= HeardMark(playback, end);
-}
-
 uint64_t Pacing::HeardMark(const StreamClock &playback, uint64_t end) const
 {
     // Compared as times: capture's bytes over its rate against ours.
@@ -23,14 +18,20 @@ uint64_t Pacing::HeardMark(const StreamClock &playback, uint64_t end) const
                     : 0;
 }
 
-bool Pacing::MayHandBack(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const
+bool Pacing::MayHandBack(const StreamClock &playback, uint64_t queuedEnd) const
 {
-    return playback.bytes >= PlayedMark(playback, end, queuedEnd);
+    return playback.bytes >= PlayedMark(playback, queuedEnd);
 }
 
-uint64_t Pacing::PlayedMark(const StreamClock &playback, uint64_t end, uint64_t queuedEnd) const
+void Pacing::HandedBack()
 {
-    if (Heard(playback, end))
+    if (capture_)
+        blocksSeen_ = capture_->blocks;
+}
+
+uint64_t Pacing::PlayedMark(const StreamClock &playback, uint64_t queuedEnd) const
+{
+    if (!capture_ || capture_->blocks > blocksSeen_)
         return 0;
     const uint64_t refill = kRefillMs * playback.bytesPerSecond / 1000;
     return queuedEnd > refill ? queuedEnd - refill : 0;
