@@ -41,8 +41,25 @@ unload() {  # module name
     pactl unload-module "$(pactl list short modules | awk -v m="$1" '$2 == m {print $1}')"
 }
 
+# Each fault keeps its own recording, and the program its timeline, for a
+# failure to be looked into afterwards.
 start_app() {
+    export LARKSPAN_SOUND_TIMELINE=$E2E_DIR/timeline$injected.txt
     app_start "$E2E_DIR/app$injected.log" || exit 1
+}
+
+# Every click of the recording out once, at one delay; the whole analysis
+# is shown when not.
+clicks_once() {  # recording
+    local out status
+    out=$(python3 "$here/clicks.py" analyze "$1")
+    status=$?
+    if [ $status -eq 0 ]; then
+        sed -n 's/^delay/        delay/p' <<<"$out"
+    else
+        sed 's/^/        /' <<<"$out"
+    fi
+    e2e_check "every click out once, at one delay" test $status -eq 0
 }
 
 recording() {
@@ -115,7 +132,7 @@ fault() {  # description
 # until `mend`; what came out is judged by clicks.py gap (held: the whole
 # server was stopped).
 cut_off() {  # cut mend [held]
-    e2e_record_bus "$E2E_DIR/bus.raw" 13
+    e2e_record_bus "$E2E_DIR/bus$injected.raw" 13
     e2e_play_clicks 10
     local feeder=$!
     sleep 0.5
@@ -129,7 +146,7 @@ cut_off() {  # cut mend [held]
     answers
     stops
     wait "$feeder"
-    python3 "$here/clicks.py" gap "$E2E_DIR/bus.raw" ${3:-} | tail -n 2 | sed 's/^/        /'
+    python3 "$here/clicks.py" gap "$E2E_DIR/bus$injected.raw" ${3:-} | tail -n 2 | sed 's/^/        /'
     e2e_check "silence while cut off, then the sound at its delay" test "${PIPESTATUS[0]}" -eq 0
 }
 
@@ -173,11 +190,10 @@ echo "        streams back after $back ms"
 # The sound has 2 s from the server's answer to come back in; what comes
 # out is judged from then on.
 [ $back -ge 2000 ] || sleep "$(awk -v ms=$((2000 - back)) 'BEGIN { print ms / 1000 }')"
-e2e_record_bus "$E2E_DIR/bus.raw" 8
+e2e_record_bus "$E2E_DIR/bus$injected.raw" 8
 e2e_play_clicks 6
 sleep 7
-python3 "$here/clicks.py" analyze "$E2E_DIR/bus.raw" | sed -n 's/^delay/        delay/p'
-e2e_check "every click out once, at one delay" test "${PIPESTATUS[0]}" -eq 0
+clicks_once "$E2E_DIR/bus$injected.raw"
 answers
 stops
 e2e_check "nothing of ours left on the new server" app_wait_streams 0
@@ -244,7 +260,7 @@ survived
 done
 
 fault "the program held up for 60 ms, five times, while it passes a click train"
-e2e_record_bus "$E2E_DIR/bus.raw" 12
+e2e_record_bus "$E2E_DIR/bus$injected.raw" 12
 e2e_play_clicks 9
 sleep 0.5
 recording
@@ -258,8 +274,7 @@ answers
 stops
 e2e_check "nothing of ours left on the server" app_wait_streams 0
 sleep 2.5
-python3 "$here/clicks.py" analyze "$E2E_DIR/bus.raw" | sed 's/^/        /'
-e2e_check "every click out once, at one delay" test "${PIPESTATUS[0]}" -eq 0
+clicks_once "$E2E_DIR/bus$injected.raw"
 survived
 
 fault "the window 1 pixel wide, then 8000 pixels wide, during a recording"
