@@ -6,14 +6,12 @@
 
 #include <windows.h>
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QThread>
 
 #include "qt/dialog_font.h"
 #include "qt/qt_accessible.h"
@@ -60,9 +58,8 @@ Qt::WindowFlags FrameFlags(uint32_t style)
 
 }  // namespace
 
-QtWindowBackend::QtWindowBackend() : dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread()))
+QtWindowBackend::QtWindowBackend()
 {
-    Q_ASSERT(dispatcher_ != nullptr);
     InstallDialogAccessibility();
     ListenForSessionEnd();
 }
@@ -238,10 +235,8 @@ void QtWindowBackend::OpenMessageBox(const char *text, const char *caption, unsi
     const QString title = QString::fromUtf8(caption != nullptr ? caption : "Error");
     messageBox_ = CreateMessageBox(dialog_, QString::fromUtf8(text != nullptr ? text : ""), title, type,
                                    NeedsOwnTitleBar());
-    QObject::connect(messageBox_, &QDialog::finished, messageBox_, [this, closed = std::move(closed)] {
-        closed();
-        Wake();
-    });
+    // Told from inside WaitForEvents, which then returns.
+    QObject::connect(messageBox_, &QDialog::finished, messageBox_, std::move(closed));
     // Window-modal: the window system keeps the user's input from the
     // dialog until the box is closed.
     messageBox_->open();
@@ -281,13 +276,6 @@ void QtWindowBackend::EndDrawing(const SurfaceRect &changed)
 void QtWindowBackend::WaitForEvents()
 {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
-// A wake-up left pending also ends the next wait, so none is lost between
-// the caller's check and WaitForEvents.
-void QtWindowBackend::Wake()
-{
-    dispatcher_->wakeUp();
 }
 
 QWidget *QtWindowBackend::DialogWidget() const
