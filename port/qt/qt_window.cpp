@@ -45,13 +45,6 @@ Qt::WindowFlags FrameFlags(uint32_t style)
     }
     if (style & WS_SYSMENU) {
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-        // On a top-level window these bits are the minimize and maximize boxes.
-        if (style & WS_MINIMIZEBOX) {
-            flags |= Qt::WindowMinimizeButtonHint;
-        }
-        if (style & WS_MAXIMIZEBOX) {
-            flags |= Qt::WindowMaximizeButtonHint;
-        }
     }
     return flags;
 }
@@ -106,15 +99,14 @@ bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInp
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         client.translate(screen->geometry().topLeft());
     }
-    const int top = ownTitleBar
-                        ? (new TitleBar(dialog_, FrameFlags(dialog.style), dialog.style & WS_THICKFRAME,
-                                        [this](unsigned command) {
-                                            if (Accepting()) {
-                                                input_->FramePressed(command);
-                                            }
-                                        }))
-                              ->height()
-                        : 0;
+    const int top = ownTitleBar ? (new TitleBar(dialog_, dialog.style & WS_THICKFRAME,
+                                                [this](unsigned command) {
+                                                    if (Accepting()) {
+                                                        input_->FramePressed(command);
+                                                    }
+                                                }))
+                                      ->height()
+                                : 0;
     dialog_->SetClientTop(top);
     dialog_->setGeometry(client.adjusted(0, -top, 0, 0));
     if (!(dialog.style & WS_THICKFRAME)) {
@@ -175,13 +167,7 @@ QWidget *QtWindowBackend::CreateControl(const DialogItem &item)
         label->setText(text);
         label->setWordWrap(true);
         label->setAutoFillBackground(true);
-        Qt::Alignment horizontal = Qt::AlignLeft;
-        if ((item.style & 0x1F) == SS_CENTER) {
-            horizontal = Qt::AlignHCenter;
-        } else if ((item.style & 0x1F) == SS_RIGHT) {
-            horizontal = Qt::AlignRight;
-        }
-        label->setAlignment(horizontal | Qt::AlignTop);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);  // the template's statics are all left-aligned
         if (item.style & SS_SUNKEN) {
             label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
             label->setLineWidth(1);

@@ -207,22 +207,9 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
     return wasDisabled;
 }
 
-BOOL WINAPI IsWindowEnabled(HWND hWnd)
-{
-    if (IsDialogWindow(hWnd))
-        return TRUE;
-    Control *c = dialog.active ? dialog.Find(hWnd) : nullptr;
-    return c && c->enabled;
-}
-
 BOOL WINAPI IsWindow(HWND hWnd)
 {
     return IsDialogWindow(hWnd) || (dialog.active && dialog.Find(hWnd));
-}
-
-HWND WINAPI GetFocus(void)
-{
-    return dialog.active && dialog.focus >= 0 ? dialog.controls[dialog.focus].hwnd : nullptr;
 }
 
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
