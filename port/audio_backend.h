@@ -11,6 +11,12 @@
 
 namespace port {
 
+// The program's sound: PCM, one channel, 8 bits a sample, kSampleRate
+// samples a second, in blocks of kBlockSamples. The wave calls take this
+// format and no other, and the streams' timing is set for these blocks.
+constexpr uint32_t kSampleRate = 11025;
+constexpr uint32_t kBlockSamples = 2048;
+
 // Everything here runs on the dialog's thread: a stream's callbacks come
 // from inside WindowBackend::WaitForEvents (or the simulated clock), never
 // from inside a call the layer makes on the stream.

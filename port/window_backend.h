@@ -60,7 +60,7 @@ public:
     virtual void SetFocusControl(int id) = 0;
     // Carries out a system command the dialog procedure left to the
     // default processing: WM_SYSCOMMAND's wParam (SC_MOVE, SC_SIZE with its
-    // edge in the low four bits, SC_MINIMIZE, ...), never SC_CLOSE. Those
+    // edge in the low four bits, ...), never SC_CLOSE. Those
     // the window system has no counterpart for are ignored.
     virtual void SystemCommand(unsigned command) = 0;
 
@@ -81,10 +81,8 @@ public:
     virtual void EndDrawing(const SurfaceRect &changed) = 0;
 
     // Blocks until something may have happened: input (reported through
-    // DialogInput), a closed message box, or a Wake() from any thread.
+    // DialogInput), a closed message box, or a device's callback.
     virtual void WaitForEvents() = 0;
-    // Thread-safe: makes a blocked or the next WaitForEvents return.
-    virtual void Wake() = 0;
 };
 
 }  // namespace port

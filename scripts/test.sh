@@ -108,9 +108,10 @@ asan() {
   tree build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON -DBUILD_TESTING=ON &&
     ASAN_OPTIONS=detect_leaks=1 ctest_in build-asan "$@"
 }
-# The layer's threads (the sound server's mainloop beside the dialog's)
-# watched for data races. tests/tsan.supp holds the reports from inside Qt,
-# which is not built for ThreadSanitizer, each with its reason.
+# The threads beside the dialog's (the warning sound's, and libcanberra's
+# mainloop under it) watched for data races. tests/tsan.supp holds the
+# reports from inside the libraries, which are not built for
+# ThreadSanitizer, each with its reason.
 tsan() {
   tree build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLARKSPAN_TSAN=ON -DBUILD_TESTING=ON &&
     TSAN_OPTIONS="suppressions=$root/tests/tsan.supp second_deadlock_stack=1" ctest_in build-tsan "$@"

@@ -58,7 +58,7 @@ int main(int argc, char **argv)
     if (argc == 5) {
         if (lines || strcmp(argv[2], "--size") != 0)
             return Usage();
-        units = {port::MulDiv(atoi(argv[3]), 4, d->cx), port::MulDiv(atoi(argv[4]), 8, d->cy)};
+        units = {port::Scale(atoi(argv[3]), 4, d->cx), port::Scale(atoi(argv[4]), 8, d->cy)};
     }
     const port::PixelRect at = port::DialogRectToPixels(d->x, d->y, d->cx, d->cy, units);
     if (lines) {

@@ -186,18 +186,8 @@ CanberraEventSounds::~CanberraEventSounds()
 
 const char *CanberraEventSounds::EventId(unsigned type)
 {
-    switch (type & MB_ICONMASK) {
-    case MB_ICONHAND:
-        return "dialog-error";
-    case MB_ICONQUESTION:
-        return "dialog-question";
-    case MB_ICONEXCLAMATION:
-        return "dialog-warning";
-    case MB_ICONASTERISK:
-        return "dialog-information";
-    default:
-        return "bell";
-    }
+    // The program warns and asks nothing else.
+    return (type & MB_ICONMASK) == MB_ICONEXCLAMATION ? "dialog-warning" : "bell";
 }
 
 bool CanberraEventSounds::Play(unsigned type)

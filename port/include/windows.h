@@ -103,11 +103,8 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define SC_SIZE 0xF000
 #define SC_MOVE 0xF010
-#define SC_MINIMIZE 0xF020
-#define SC_MAXIMIZE 0xF030
 #define SC_CLOSE 0xF060
 #define SC_KEYMENU 0xF100
-#define SC_RESTORE 0xF120
 
 // SC_SIZE's low four bits: the frame edge a size starts from.
 #define WMSZ_LEFT 1
@@ -131,10 +128,7 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define CLR_INVALID 0xFFFFFFFF
 
 #define MB_OK 0x00000000L
-#define MB_ICONHAND 0x00000010L
-#define MB_ICONQUESTION 0x00000020L
 #define MB_ICONEXCLAMATION 0x00000030L
-#define MB_ICONASTERISK 0x00000040L
 #define MB_ICONMASK 0x000000F0L
 
 #ifdef __cplusplus
@@ -148,9 +142,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
-BOOL WINAPI IsWindowEnabled(HWND hWnd);
 BOOL WINAPI IsWindow(HWND hWnd);
-HWND WINAPI GetFocus(void);
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);

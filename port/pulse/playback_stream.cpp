@@ -17,8 +17,8 @@ namespace port::pulse {
 
 namespace {
 
-// Taken from the layer in pieces of this many frames.
-constexpr size_t kFillFrames = 2048;
+// Taken from the layer a block at a time.
+constexpr size_t kFillFrames = kBlockSamples;
 
 int64_t Now()
 {

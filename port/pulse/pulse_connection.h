@@ -23,6 +23,7 @@
 #include <mmsystem.h>
 
 #include "pump_loop.h"
+#include "tuning.h"
 
 namespace port::pulse {
 
@@ -76,7 +77,7 @@ public:
     // apart by the difference of the server's latencies, 10 to 60 ms on
     // the test rigs, and one wake serves both. Half a block: what waits
     // meanwhile lies in the socket, and playback still has a block queued.
-    static constexpr pa_usec_t kMergeUs = 2048 * PA_USEC_PER_SEC / 11025 / 2;
+    static constexpr pa_usec_t kMergeUs = kBlockUs / 2;
     // A server that went (restarted, crashed) is tried again this often
     // while streams are open, and each stream then opens again by itself.
     static constexpr pa_usec_t kRetryUs = 500 * PA_USEC_PER_MSEC;

@@ -57,7 +57,7 @@ protected:
     // The program's 8-bit samples travel as 16-bit ones, what the server
     // mixes anyway (and PipeWire 0.3.65 pads an 8-bit underrun with zero
     // bytes, a click).
-    static constexpr pa_sample_spec kSpec = {PA_SAMPLE_S16NE, 11025, 1};
+    static constexpr pa_sample_spec kSpec = {PA_SAMPLE_S16NE, kSampleRate, 1};
     static constexpr size_t kServerFrame = 2;
 
     std::shared_ptr<Connection> connection_;

@@ -4,10 +4,12 @@
 
 #include <pulse/sample.h>
 
+#include "audio_backend.h"
+
 namespace port::pulse {
 
-// The program's block, 2048 samples at 11025 Hz, as time.
-constexpr pa_usec_t kBlockUs = 2048 * PA_USEC_PER_SEC / 11025;
+// The program's block as time.
+constexpr pa_usec_t kBlockUs = kBlockSamples * PA_USEC_PER_SEC / kSampleRate;
 
 // Capture comes in fragments of 256 frames (23.2 ms), eight to a block, so
 // that a block ends with a fragment. On PipeWire a capture
@@ -20,7 +22,8 @@ constexpr size_t kCaptureFragmentFrames = 256;
 // fragment comes when the server has all of it, up to a fragment after its
 // first frame. A block not yet full then is read fragment by fragment as
 // they come.
-constexpr pa_usec_t kCaptureMarginUs = 256 * PA_USEC_PER_SEC / 11025 + 2 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kCaptureMarginUs =
+    kCaptureFragmentFrames * PA_USEC_PER_SEC / kSampleRate + 2 * PA_USEC_PER_MSEC;
 // While no block waits to be filled, what the source records is still
 // read this often, and dropped.
 constexpr pa_usec_t kCaptureIdleWakeUs = 200 * PA_USEC_PER_MSEC;

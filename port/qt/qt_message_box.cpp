@@ -66,7 +66,7 @@ QMessageBox *CreateMessageBox(QWidget *owner, const QString &text, const QString
     }
     if (ownTitleBar) {
         box->setWindowFlag(Qt::FramelessWindowHint);
-        auto *bar = new TitleBar(box, Qt::WindowCloseButtonHint, false);
+        auto *bar = new TitleBar(box, false);
         bar->lower();  // first in the children, as a screen reader reads it
         // The layout keeps below the bar; the box sizes itself to it.
         box->setContentsMargins(0, bar->height(), 0, 0);

@@ -52,9 +52,8 @@ QSize DialogSurface::PixelSize() const
 
 void DialogSurface::BeginDrawing(Surface *surface)
 {
-    if (drawing_++ == 0) {
-        FitImage();
-    }
+    FitImage();
+    drawing_ = true;
     surface->pixels = reinterpret_cast<uint32_t *>(image_.bits());
     surface->width = image_.width();
     surface->height = image_.height();
@@ -64,17 +63,11 @@ void DialogSurface::BeginDrawing(Surface *surface)
 
 void DialogSurface::EndDrawing(const SurfaceRect &changed)
 {
-    if (drawing_ == 0) {
+    if (!drawing_) {
         return;
     }
-    // Lent more than once at a time, the pixels are shown when the last
-    // borrower is done, with what each of them changed.
-    changed_ |= QRect(changed.x, changed.y, changed.width, changed.height);
-    if (--drawing_ > 0) {
-        return;
-    }
-    const QRect drawn = changed_ & image_.rect();
-    changed_ = QRect();
+    drawing_ = false;
+    const QRect drawn = QRect(changed.x, changed.y, changed.width, changed.height) & image_.rect();
     // Resized meanwhile: the whole window repaints anyway.
     FitImage();
     if (drawn.isEmpty()) {
@@ -99,7 +92,7 @@ void DialogSurface::paintEvent(QPaintEvent *event)
     // In strips of 64 device rows: Qt hands a blit of more than about a
     // hundred to its thread pool, which for a copy this small costs more in
     // wake-ups than it saves.
-    if (drawing_ == 0) {
+    if (!drawing_) {
         FitImage();  // the window may have moved to a screen of another scale
     }
     const int strip = std::max(1, 64 / imageScale_);
@@ -115,7 +108,7 @@ void DialogSurface::paintEvent(QPaintEvent *event)
 
 void DialogSurface::resizeEvent(QResizeEvent *)
 {
-    if (drawing_ == 0) {
+    if (!drawing_) {
         FitImage();
     }
 }

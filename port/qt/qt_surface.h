@@ -30,8 +30,8 @@ public:
     // of the program's own; 0 where the frame draws it.
     void SetClientTop(int top) { clientTop_ = top; }
 
-    // Lends the pixels; they stay put until the matching EndDrawing, even
-    // if the window is resized meanwhile.
+    // Lends the pixels, to one borrower at a time; they stay put until
+    // EndDrawing, even if the window is resized meanwhile.
     void BeginDrawing(Surface *surface);
     // Puts the changed pixels on the screen at once.
     void EndDrawing(const SurfaceRect &changed);
@@ -50,8 +50,7 @@ private:
     QImage image_;  // the program's pixels, in Qt's RGB32
     int imageScale_ = 1;
     int clientTop_ = 0;
-    int drawing_ = 0;  // borrowers of the pixels
-    QRect changed_;    // what they changed so far
+    bool drawing_ = false;  // the pixels are lent
 };
 
 }  // namespace port

@@ -66,15 +66,6 @@ void CarryOutSystemCommand(QWidget *window, unsigned command)
         }
         break;
     }
-    case SC_MINIMIZE:
-        window->showMinimized();
-        break;
-    case SC_MAXIMIZE:
-        window->showMaximized();
-        break;
-    case SC_RESTORE:
-        window->showNormal();
-        break;
     default:
         // The system menu, task switching and the like have no counterpart.
         break;

@@ -9,7 +9,8 @@
 // maximize buttons whatever the window's flags say; its plugin interface is
 // private to Qt. So there the window is frameless and this bar stands in
 // for the frame's top, as on Windows: the caption from its start, cut at
-// the right with an ellipsis, and only the buttons the template asks for.
+// the right with an ellipsis, and the close box, the only box the program's
+// windows have.
 #include "qt/qt_title_bar.h"
 
 #include <QAbstractButton>
@@ -50,16 +51,14 @@ bool NeedsOwnTitleBar()
 
 namespace {
 
-// One of the bar's buttons: a glyph in the bar's colours, acting when the
-// pointer is let go over it, as on Windows.
-class TitleBarButton : public QAbstractButton {
+// The close box: a glyph in the bar's colours, acting when the pointer is
+// let go over it, as on Windows.
+class CloseBox : public QAbstractButton {
 public:
-    TitleBarButton(Qt::WindowType kind, QWidget *bar) : QAbstractButton(bar), kind_(kind)
+    explicit CloseBox(QWidget *bar) : QAbstractButton(bar)
     {
         setFocusPolicy(Qt::NoFocus);  // the keyboard stays with the dialog manager
-        setAccessibleName(kind == Qt::WindowCloseButtonHint      ? QStringLiteral("Close")
-                          : kind == Qt::WindowMaximizeButtonHint ? QStringLiteral("Maximize")
-                                                                 : QStringLiteral("Minimize"));
+        setAccessibleName(QStringLiteral("Close"));
     }
 
 protected:
@@ -74,66 +73,35 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF glyph =
             QRectF(rect()).adjusted(width() * 0.3, height() * 0.3, -width() * 0.3, -height() * 0.3);
-        switch (kind_) {
-        case Qt::WindowCloseButtonHint:
-            painter.drawLine(glyph.topLeft(), glyph.bottomRight());
-            painter.drawLine(glyph.bottomLeft(), glyph.topRight());
-            break;
-        case Qt::WindowMaximizeButtonHint:
-            painter.drawRect(glyph);
-            break;
-        default:
-            painter.drawLine(glyph.bottomLeft(), glyph.bottomRight());
-            break;
-        }
+        painter.drawLine(glyph.topLeft(), glyph.bottomRight());
+        painter.drawLine(glyph.bottomLeft(), glyph.topRight());
     }
-
-private:
-    const Qt::WindowType kind_;
 };
 
 }  // namespace
 
-TitleBar::TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable,
-                   std::function<void(unsigned command)> pressed)
+TitleBar::TitleBar(QWidget *window, bool resizable, std::function<void(unsigned command)> pressed)
     : QWidget(window), window_(window), resizable_(resizable), pressed_(std::move(pressed))
 {
     MarkTitleBar(this);
     setFont(QGuiApplication::font());  // the desktop's, not the dialog's
     const int height = fontMetrics().height() + 12;
     setGeometry(0, 0, window->width(), height);
-    for (Qt::WindowType kind :
-         {Qt::WindowCloseButtonHint, Qt::WindowMaximizeButtonHint, Qt::WindowMinimizeButtonHint}) {
-        if (!(frame & kind)) {
-            continue;
-        }
-        auto *button = new TitleBarButton(kind, this);
-        // The window decides, as for the frame's boxes: the dialog's close
-        // box asks the dialog procedure.
-        connect(button, &QAbstractButton::clicked, this, [this, kind] {
-            if (kind == Qt::WindowCloseButtonHint) {
-                window_->close();
-            } else if (kind == Qt::WindowMaximizeButtonHint) {
-                window_->isMaximized() ? window_->showNormal() : window_->showMaximized();
-            } else {
-                window_->showMinimized();
-            }
-        });
-        buttons_.append(button);
-    }
-    PlaceButtons();
+    closeBox_ = new CloseBox(this);
+    // The window decides, as for the frame's box: the dialog's close box
+    // asks the dialog procedure.
+    connect(closeBox_, &QAbstractButton::clicked, window_, &QWidget::close);
+    PlaceCloseBox();
     window->installEventFilter(this);
     if (resizable_) {
         window->setMouseTracking(true);  // for the edges' cursors
     }
 }
 
-void TitleBar::PlaceButtons()
+void TitleBar::PlaceCloseBox()
 {
     const int size = height() - 6;
-    for (int i = 0; i < buttons_.size(); i++) {
-        buttons_[i]->setGeometry(width() - 3 - (i + 1) * (size + 2), 3, size, size);
-    }
+    closeBox_->setGeometry(width() - 3 - (size + 2), 3, size, size);
 }
 
 void TitleBar::paintEvent(QPaintEvent *)
@@ -144,13 +112,13 @@ void TitleBar::paintEvent(QPaintEvent *)
     painter.setPen(palette().color(group, QPalette::HighlightedText));
 
     const int margin = height() / 3;
-    const int textRight = buttons_.isEmpty() ? width() - margin : buttons_.last()->x() - margin;
+    const int textRight = closeBox_->x() - margin;
     const QRect text(margin, 0, textRight - margin, height());
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
                      fontMetrics().elidedText(window_->windowTitle(), Qt::ElideRight, text.width()));
 }
 
-// The buttons take their own presses; the rest of the bar moves the window.
+// The close box takes its own presses; the rest of the bar moves the window.
 void TitleBar::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
@@ -191,11 +159,11 @@ bool TitleBar::eventFilter(QObject *watched, QEvent *event)
     case QEvent::WindowTitleChange:
     case QEvent::ActivationChange:
     case QEvent::WindowStateChange:
-        update();  // the buttons too, which lie on the bar
+        update();  // the close box too, which lies on the bar
         break;
     case QEvent::Resize:
         resize(window_->width(), height());
-        PlaceButtons();
+        PlaceCloseBox();
         break;
     case QEvent::MouseMove: {
         const Qt::Edges edges = EdgesAt(static_cast<QMouseEvent *>(event)->position().toPoint());

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QWidget>
 
+class QAbstractButton;
+
 namespace port {
 
 // Whether the dialog draws its own title bar on Qt's platform `platform`
@@ -20,9 +22,8 @@ bool NeedsOwnTitleBar(const QString &platform, const QStringList &globals);
 bool NeedsOwnTitleBar();
 
 // Across the top of a frameless top-level window: its caption, and the
-// close, maximize and minimize buttons `frame` (the flags the window would
-// have with a frame) asks for, each a child button that assistive
-// technology sees under its Windows name. Pressing the bar moves the
+// close box, a child button that assistive technology sees under its
+// Windows name. Pressing the bar moves the
 // window; when `resizable`, pressing the window's edges resizes it, as a
 // thick frame does: `pressed`, if given, is told the system command
 // (qt_system_command.h), and decides; else the bar carries it out.
@@ -30,8 +31,7 @@ class TitleBar : public QWidget {
     Q_OBJECT
 
 public:
-    TitleBar(QWidget *window, Qt::WindowFlags frame, bool resizable,
-             std::function<void(unsigned command)> pressed = nullptr);
+    TitleBar(QWidget *window, bool resizable, std::function<void(unsigned command)> pressed = nullptr);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -39,14 +39,14 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void PlaceButtons();
+    void PlaceCloseBox();
     Qt::Edges EdgesAt(const QPoint &windowPoint) const;
     void Press(Qt::Edges edges);
 
     QWidget *const window_;
     const bool resizable_;
     const std::function<void(unsigned)> pressed_;
-    QList<QWidget *> buttons_;  // from the right: close, maximize, minimize
+    QAbstractButton *closeBox_;
 };
 
 }  // namespace port

@@ -6,14 +6,12 @@
 
 #include <windows.h>
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QThread>
 
 #include "qt/dialog_font.h"
 #include "qt/qt_accessible.h"
@@ -47,22 +45,14 @@ Qt::WindowFlags FrameFlags(uint32_t style)
     }
     if (style & WS_SYSMENU) {
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-        // On a top-level window these bits are the minimize and maximize boxes.
-        if (style & WS_MINIMIZEBOX) {
-            flags |= Qt::WindowMinimizeButtonHint;
-        }
-        if (style & WS_MAXIMIZEBOX) {
-            flags |= Qt::WindowMaximizeButtonHint;
-        }
     }
     return flags;
 }
 
 }  // namespace
 
-QtWindowBackend::QtWindowBackend() : dispatcher_(QAbstractEventDispatcher::instance(QThread::currentThread()))
+QtWindowBackend::QtWindowBackend()
 {
-    Q_ASSERT(dispatcher_ != nullptr);
     InstallDialogAccessibility();
     ListenForSessionEnd();
 }
@@ -109,15 +99,14 @@ bool QtWindowBackend::CreateDialogWindow(const DialogTemplate &dialog, DialogInp
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         client.translate(screen->geometry().topLeft());
     }
-    const int top = ownTitleBar
-                        ? (new TitleBar(dialog_, FrameFlags(dialog.style), dialog.style & WS_THICKFRAME,
-                                        [this](unsigned command) {
-                                            if (Accepting()) {
-                                                input_->FramePressed(command);
-                                            }
-                                        }))
-                              ->height()
-                        : 0;
+    const int top = ownTitleBar ? (new TitleBar(dialog_, dialog.style & WS_THICKFRAME,
+                                                [this](unsigned command) {
+                                                    if (Accepting()) {
+                                                        input_->FramePressed(command);
+                                                    }
+                                                }))
+                                      ->height()
+                                : 0;
     dialog_->SetClientTop(top);
     dialog_->setGeometry(client.adjusted(0, -top, 0, 0));
     if (!(dialog.style & WS_THICKFRAME)) {
@@ -178,13 +167,7 @@ QWidget *QtWindowBackend::CreateControl(const DialogItem &item)
         label->setText(text);
         label->setWordWrap(true);
         label->setAutoFillBackground(true);
-        Qt::Alignment horizontal = Qt::AlignLeft;
-        if ((item.style & 0x1F) == SS_CENTER) {
-            horizontal = Qt::AlignHCenter;
-        } else if ((item.style & 0x1F) == SS_RIGHT) {
-            horizontal = Qt::AlignRight;
-        }
-        label->setAlignment(horizontal | Qt::AlignTop);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);  // the template's statics are all left-aligned
         if (item.style & SS_SUNKEN) {
             label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
             label->setLineWidth(1);
@@ -238,10 +221,8 @@ void QtWindowBackend::OpenMessageBox(const char *text, const char *caption, unsi
     const QString title = QString::fromUtf8(caption != nullptr ? caption : "Error");
     messageBox_ = CreateMessageBox(dialog_, QString::fromUtf8(text != nullptr ? text : ""), title, type,
                                    NeedsOwnTitleBar());
-    QObject::connect(messageBox_, &QDialog::finished, messageBox_, [this, closed = std::move(closed)] {
-        closed();
-        Wake();
-    });
+    // Told from inside WaitForEvents, which then returns.
+    QObject::connect(messageBox_, &QDialog::finished, messageBox_, std::move(closed));
     // Window-modal: the window system keeps the user's input from the
     // dialog until the box is closed.
     messageBox_->open();
@@ -281,13 +262,6 @@ void QtWindowBackend::EndDrawing(const SurfaceRect &changed)
 void QtWindowBackend::WaitForEvents()
 {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
-// A wake-up left pending also ends the next wait, so none is lost between
-// the caller's check and WaitForEvents.
-void QtWindowBackend::Wake()
-{
-    dispatcher_->wakeUp();
 }
 
 QWidget *QtWindowBackend::DialogWidget() const

@@ -1,6 +1,5 @@
 // The dialog on a desktop, drawn with Qt Widgets. Construct it on the main
-// thread once the QApplication exists; every method but Wake() must be
-// called on that thread too.
+// thread once the QApplication exists, and call it on that thread.
 #pragma once
 
 #include <vector>
@@ -8,7 +7,6 @@
 #include "user/user.h"
 #include "window_backend.h"
 
-class QAbstractEventDispatcher;
 class QMessageBox;
 class QWidget;
 
@@ -38,7 +36,6 @@ public:
     void EndDrawing(const SurfaceRect &changed) override;
 
     void WaitForEvents() override;
-    void Wake() override;
 
     // For tests and diagnostics: the widgets as built, or null.
     QWidget *DialogWidget() const;
@@ -60,7 +57,6 @@ private:
     void StopListeningForSessionEnd();
     void EndSession();
 
-    QAbstractEventDispatcher *const dispatcher_;  // the main thread's, for Wake()
     DialogInput *input_ = nullptr;
     DialogSurface *dialog_ = nullptr;  // owns the controls, the key filter and the message box
     std::vector<Control> controls_;    // in template order

@@ -102,7 +102,6 @@ public:
         lastChanged = changed;
     }
     void WaitForEvents() override;
-    void Wake() override {}
 
 private:
     bool Live() const { return created && !destroyed && input_; }

@@ -1,5 +1,5 @@
-// A virtual clock for the simulated platform: time is counted in samples
-// at 11025 per second and moves only from one scheduled event to the next.
+// A virtual clock for the simulated platform: time is counted in the
+// program's samples and moves only from one scheduled event to the next.
 #pragma once
 
 #include <stdint.h>
@@ -8,10 +8,12 @@
 #include <queue>
 #include <vector>
 
+#include "../audio_backend.h"
+
 namespace port::sim {
 
 using Ticks = int64_t;
-constexpr Ticks kSampleRate = 11025;
+constexpr Ticks kSampleRate = port::kSampleRate;
 
 constexpr Ticks Ms(int64_t ms)
 {

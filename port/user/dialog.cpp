@@ -1,7 +1,6 @@
 // The dialog manager: the modal dialog and its controls, the modal message
 // loop, message boxes and sent and posted messages. What the user's clicks
 // and keys mean to the dialog is in dialog_input.cpp.
-#include <atomic>
 
 #include <windows.h>
 
@@ -22,8 +21,8 @@ namespace {
 bool boxOpen = false;
 
 uintptr_t generation = 0;
-// Read by PostMessageA, which any thread may call, as on Windows.
-std::atomic<HWND> liveDialog{nullptr};
+// The dialog PostMessageA posts to.
+HWND liveDialog = nullptr;
 
 void DefaultProcessing(UINT message, WPARAM wParam)
 {
@@ -208,22 +207,9 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
     return wasDisabled;
 }
 
-BOOL WINAPI IsWindowEnabled(HWND hWnd)
-{
-    if (IsDialogWindow(hWnd))
-        return TRUE;
-    Control *c = dialog.active ? dialog.Find(hWnd) : nullptr;
-    return c && c->enabled;
-}
-
 BOOL WINAPI IsWindow(HWND hWnd)
 {
     return IsDialogWindow(hWnd) || (dialog.active && dialog.Find(hWnd));
-}
-
-HWND WINAPI GetFocus(void)
-{
-    return dialog.active && dialog.focus >= 0 ? dialog.controls[dialog.focus].hwnd : nullptr;
 }
 
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
@@ -235,7 +221,7 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    if (!hWnd || hWnd != liveDialog.load())
+    if (!hWnd || hWnd != liveDialog)
         return FALSE;
     Queue().Post({hWnd, Msg, wParam, lParam});
     return TRUE;

@@ -45,18 +45,8 @@ void MoveFocus(bool backwards)
     }
 }
 
-void DefaultButton()
-{
-    for (const Control &c : dialog.controls)
-        if (IsPushButton(c) && (c.style & 0xF) == BS_DEFPUSHBUTTON && c.enabled) {
-            Command(c.id, c.hwnd);
-            return;
-        }
-    Command(IDOK, nullptr);
-}
-
 // What a key means to a dialog: Tab moves the focus, Space and Enter press
-// the focused button (Enter the default one otherwise), Escape cancels.
+// the focused button, Escape cancels.
 void Key(int vk, int modifiers)
 {
     bool focusedButton = dialog.focus >= 0 && IsPushButton(dialog.controls[dialog.focus]);
@@ -69,10 +59,11 @@ void Key(int vk, int modifiers)
             Press(dialog.focus);
         break;
     case VK_RETURN:
+        // The template has no default button: Enter elsewhere is IDOK.
         if (focusedButton)
             Press(dialog.focus);
         else
-            DefaultButton();
+            Command(IDOK, nullptr);
         break;
     case VK_ESCAPE:
         Command(IDCANCEL, nullptr);

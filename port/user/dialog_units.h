@@ -19,26 +19,11 @@ struct PixelRect {
     int height = 0;
 };
 
-// number * numerator / denominator, rounded half away from zero, with a
-// 64-bit intermediate. Like Win32, answers -1 for a zero denominator or a
-// result that does not fit.
-inline int MulDiv(int number, int numerator, int denominator)
+// A template's number (never negative) in base units over `per` to
+// pixels, rounded half up, as Windows' MulDiv does.
+inline int Scale(int number, int units, int per)
 {
-    if (denominator == 0) {
-        return -1;
-    }
-    int64_t product = static_cast<int64_t>(number) * numerator;
-    int64_t divisor = denominator;
-    if (divisor < 0) {
-        product = -product;
-        divisor = -divisor;
-    }
-    const int64_t half = divisor / 2;
-    const int64_t result = product >= 0 ? (product + half) / divisor : (product - half) / divisor;
-    if (result > INT32_MAX || result < -INT32_MAX) {
-        return -1;
-    }
-    return static_cast<int>(result);
+    return static_cast<int>((static_cast<int64_t>(number) * units + per / 2) / per);
 }
 
 // `alphabetAdvance` is the width of "A..Za..z" in the dialog font: the
@@ -52,8 +37,8 @@ inline BaseUnits BaseUnitsFromMetrics(int alphabetAdvance, int fontHeight)
 // width is not the difference of two converted edges.
 inline PixelRect DialogRectToPixels(int x, int y, int cx, int cy, const BaseUnits &units)
 {
-    return PixelRect{MulDiv(x, units.x, 4), MulDiv(y, units.y, 8), MulDiv(cx, units.x, 4),
-                     MulDiv(cy, units.y, 8)};
+    return PixelRect{Scale(x, units.x, 4), Scale(y, units.y, 8), Scale(cx, units.x, 4),
+                     Scale(cy, units.y, 8)};
 }
 
 }  // namespace port

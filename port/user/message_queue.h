@@ -4,7 +4,6 @@
 #pragma once
 
 #include <deque>
-#include <mutex>
 
 #include <windows.h>
 
@@ -27,9 +26,11 @@ struct InputEvent {
     int modifiers;  // kKey
 };
 
+// Everything runs on the dialog's thread: a message is posted by a call
+// the dialog procedure makes, or by a device from inside the window
+// system's wait, which then returns; the loop looks here before it waits.
 class MessageQueue {
 public:
-    // Thread-safe; wakes the window system's wait.
     void Post(const Message &message);
     bool TakePosted(Message *message);
     void PushInput(const InputEvent &event);
@@ -38,7 +39,6 @@ public:
     void Clear();
 
 private:
-    std::mutex mutex_;
     std::deque<Message> posted_;
     std::deque<InputEvent> input_;
 };

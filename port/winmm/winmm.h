@@ -10,16 +10,17 @@
 
 #include <mmsystem.h>
 
+#include "audio_backend.h"
+
 namespace port {
 
-// PCM, one channel, 8 bits a sample, 11025 samples a second, with the block
-// alignment and byte rate that follow: the program's format, which the wave
-// calls and the sound system's streams take and no other. Windows answers
-// WAVERR_BADFORMAT for a format its device cannot open, as the layer does.
+// The program's format (audio_backend.h), with the block alignment and
+// byte rate that follow. Windows answers WAVERR_BADFORMAT for a format its
+// device cannot open, as the layer does.
 inline bool SupportedFormat(const WAVEFORMATEX &f)
 {
     return f.wFormatTag == WAVE_FORMAT_PCM && f.nChannels == 1 && f.wBitsPerSample == 8 &&
-           f.nSamplesPerSec == 11025 && f.nBlockAlign == 1 && f.nAvgBytesPerSec == 11025;
+           f.nSamplesPerSec == kSampleRate && f.nBlockAlign == 1 && f.nAvgBytesPerSec == kSampleRate;
 }
 
 // Drops every device without a word to the program, as process exit would.
