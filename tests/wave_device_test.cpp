@@ -197,10 +197,32 @@ TEST(WaveOut, BlocksAreDoneWhenPlayedAndResetHandsTheRestBack)
     EXPECT_EQ(probe.run.audio.Played(started + kBlock + 512), -1);  // stopped at the reset
 }
 
+// Opens both devices for the probe's dialog, queues `capture` and starts
+// it, then writes `playback`; `spare` capture blocks are only prepared.
+// Answers when playback started.
+Ticks StartDuplex(WaveProbe &probe, HWAVEIN *in, HWAVEOUT *out, std::initializer_list<Block *> capture,
+                  std::initializer_list<Block *> playback, std::initializer_list<Block *> spare = {})
+{
+    waveInOpen(in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
+    waveOutOpen(out, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
+    for (Block *k : spare)
+        waveInPrepareHeader(*in, &k->header, sizeof(WAVEHDR));
+    for (Block *k : capture) {
+        waveInPrepareHeader(*in, &k->header, sizeof(WAVEHDR));
+        waveInAddBuffer(*in, &k->header, sizeof(WAVEHDR));
+    }
+    waveInStart(*in);
+    for (Block *k : playback) {
+        waveOutPrepareHeader(*out, &k->header, sizeof(WAVEHDR));
+        waveOutWrite(*out, &k->header, sizeof(WAVEHDR));
+    }
+    return probe.run.clock.Now();
+}
+
 // With capture running, a played block comes back only once capture has
-// heard as far as its end, so the two devices keep step as on one sound
-// card; but only while what is queued after it plays for 70 ms more, so
-// devices that really drift apart still play on.
+// filled a block since the last one came back, so the two devices keep
+// step as on one sound card; but only while what is queued after it plays
+// for 70 ms more, so devices that really drift apart still play on.
 TEST(WaveDuplex, PlaybackWaitsForCaptureToCatchUpButNotForLong)
 {
     WaveProbe probe;
@@ -211,18 +233,7 @@ TEST(WaveDuplex, PlaybackWaitsForCaptureToCatchUpButNotForLong)
     Ticks started = 0;
     probe.Run(
         [&] {
-            waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
-            waveOutOpen(&out, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
-            for (Block *k : {&c1, &c2}) {
-                waveInPrepareHeader(in, &k->header, sizeof(WAVEHDR));
-                waveInAddBuffer(in, &k->header, sizeof(WAVEHDR));
-            }
-            waveInStart(in);
-            for (Block *k : {&p1, &p2, &p3, &p4}) {
-                waveOutPrepareHeader(out, &k->header, sizeof(WAVEHDR));
-                waveOutWrite(out, &k->header, sizeof(WAVEHDR));
-            }
-            started = probe.run.clock.Now();
+            started = StartDuplex(probe, &in, &out, {&c1, &c2}, {&p1, &p2, &p3, &p4});
             // Then capture falls far behind, as on a clock of its own.
             probe.run.At(started + 2 * kBlock + Ms(50), [&] { probe.run.audio.captureLatency = Ms(400); });
             probe.run.At(started + 4 * kBlock + Ms(20), [&] {
@@ -275,17 +286,7 @@ TEST(WaveDuplex, AfterSoundLostPlaybackWaitsForTheNextCaptureBlock)
         Ticks started = 0;
         probe.Run(
             [&] {
-                waveInOpen(&in, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
-                waveOutOpen(&out, WAVE_MAPPER, &probe.format, (DWORD_PTR)probe.hwnd, 0, CALLBACK_WINDOW);
-                for (Block *k : {&c1, &c2})
-                    waveInPrepareHeader(in, &k->header, sizeof(WAVEHDR));
-                for (Block *k : {&p1, &p2, &p3, &p4})
-                    waveOutPrepareHeader(out, &k->header, sizeof(WAVEHDR));
-                waveInAddBuffer(in, &c1.header, sizeof(WAVEHDR));
-                waveInStart(in);
-                for (Block *k : {&p1, &p2, &p3, &p4})
-                    waveOutWrite(out, &k->header, sizeof(WAVEHDR));
-                started = probe.run.clock.Now();
+                started = StartDuplex(probe, &in, &out, {&c1}, {&p1, &p2, &p3, &p4}, {&c2});
                 // The chunks heard over [kBlock, kBlock + lost) find no block.
                 probe.run.At(started + kBlock + lost + 1,
                              [&] { waveInAddBuffer(in, &c2.header, sizeof(WAVEHDR)); });

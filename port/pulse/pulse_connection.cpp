@@ -144,7 +144,7 @@ void Connection::Wake()
     if (retryAt_ <= pa_rtclock_now())
         NewContext();
     // Every stream, due or not: what one heard may be what another waited
-    // for (a played block goes back once capture has heard as far).
+    // for (a played block goes back once capture has filled a block).
     const pa_usec_t now = pa_rtclock_now();
     const std::vector<Waker *> woken = wakers_;  // a woken stream ends no other's life
     for (Waker *waker : woken)
