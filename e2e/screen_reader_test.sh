@@ -59,7 +59,12 @@ PATH=$E2E_DIR/bin:$PATH DISPLAY=:99 desktop_run "$DESKTOP_PYTHON" "$E2E_DIR/orca
 
 # What Orca said since the last mark, one utterance a line.
 MARK=0
-said() { sed -n "$((MARK + 1)),\$s/^.*SPEECH OUTPUT: '\(.*\)'.*/\1/p" "$SPOKEN"; }
+# A line is "SPEECH OUTPUT: 'text'", followed by the voice's settings
+# ("{...}") where a voice was chosen.
+utterances() {  # first line
+    sed -n "$1,\$s/^.*SPEECH OUTPUT: '\(.*\)'\( *{.*}\)\{0,1\}\$/\1/p" "$SPOKEN"
+}
+said() { utterances $((MARK + 1)); }
 mark() { MARK=$(wc -l <"$SPOKEN"); }
 hears() {  # pattern...: each said since the mark, in this order, within 10 s
     local end=$(($(date +%s) + 10)) p text
@@ -119,8 +124,8 @@ echo "With no sound server"
 start "$E2E_DIR/app-box.log" PULSE_SERVER=unix:/nonexistent/socket
 e2e_check "the window" hears "Record push button"
 key space
-e2e_check "Record: the warning, its text, and OK" \
-    hears "Vazozo1" "can't open wave device" "OK push button"
+e2e_check "Record: an alert, its title and text, and OK" \
+    hears "alert Vazozo1" "can't open wave device" "OK push button"
 tree_has() { atspi tree larkspan | grep -F "$1" >/dev/null; }
 e2e_check "its icon, a picture named Warning" tree_has 'image "Warning"'
 key space
@@ -128,7 +133,7 @@ e2e_check "OK ends the program" app_wait_exit 10
 e2e_check "  status 0" test "${APP_STATUS:-}" = 0
 
 echo "What Orca said"
-sed -n "s/^.*SPEECH OUTPUT: '\(.*\)'.*/  | \1/p" "$SPOKEN" | uniq
+utterances 1 | uniq | sed 's/^/  | /'
 gsettings set org.gnome.desktop.a11y.applications screen-reader-enabled false
 exec {KEYS}>&-
 desktop_stop
