@@ -1,6 +1,5 @@
 // waveIn* and waveOut*: the calls with the answers Windows documents for
-// them, on the layer's wave devices (wave_devices.h), each call and its
-// answer told to the observer (winmm.h).
+// them, on the layer's wave devices (wave_devices.h).
 #include <mmsystem.h>
 
 #include "wave_devices.h"
@@ -9,17 +8,6 @@
 namespace port {
 
 namespace {
-
-std::function<void(const WaveCall &)> observer;
-
-MMRESULT Log(WaveCall call, MMRESULT result)
-{
-    if (observer) {
-        call.result = result;
-        observer(call);
-    }
-    return result;
-}
 
 MMRESULT Open(WaveKind kind, uintptr_t *handle, UINT deviceId, const WAVEFORMATEX *format, DWORD_PTR callback,
               DWORD flags)
@@ -70,39 +58,28 @@ MMRESULT Close(WaveKind kind, uintptr_t handle)
     return MMSYSERR_NOERROR;
 }
 
-// Changes the device; when `change` answers true, the stream is then
-// started or stopped.
-MMRESULT Change(WaveKind kind, uintptr_t handle, bool (*change)(WaveDevice *device), bool start)
+// Starts capture; playback has no such call, it starts with its first block.
+MMRESULT Start(uintptr_t handle)
 {
-    WaveDevice *device = FindWaveDevice(handle, kind);
+    auto *device = static_cast<CaptureDevice *>(FindWaveDevice(handle, kCapture));
     if (!device)
         return MMSYSERR_INVALHANDLE;
-    if (!change(device))
-        return MMSYSERR_NOERROR;
-    if (start)
+    if (device->Start())
         device->stream->Start();
-    else
-        device->stream->Stop();
     return MMSYSERR_NOERROR;
-}
-
-// Starts capture; playback has no such call, it starts with its first block.
-MMRESULT Start(WaveKind kind, uintptr_t handle)
-{
-    auto start = [](WaveDevice *device) { return static_cast<CaptureDevice *>(device)->Start(); };
-    return Change(kind, handle, start, true);
 }
 
 // Stops the device and hands back every queued block, in queue order.
 MMRESULT Reset(WaveKind kind, uintptr_t handle)
 {
-    auto reset = [](WaveDevice *device) {
-        if (!device->Running() && !device->Queued())
-            return false;
+    WaveDevice *device = FindWaveDevice(handle, kind);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (device->Running() || device->Queued()) {
         device->Reset();
-        return true;
-    };
-    return Change(kind, handle, reset, false);
+        device->stream->Stop();
+    }
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT CheckHeader(const WAVEHDR *header, UINT size)
@@ -136,16 +113,6 @@ MMRESULT Prepare(WaveKind kind, uintptr_t handle, WAVEHDR *header, UINT size, bo
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT PrepareHeader(WaveKind kind, uintptr_t handle, WAVEHDR *header, UINT size)
-{
-    return Prepare(kind, handle, header, size, true);
-}
-
-MMRESULT UnprepareHeader(WaveKind kind, uintptr_t handle, WAVEHDR *header, UINT size)
-{
-    return Prepare(kind, handle, header, size, false);
-}
-
 MMRESULT Enqueue(WaveKind kind, uintptr_t handle, WAVEHDR *header, UINT size)
 {
     WaveDevice *device = FindWaveDevice(handle, kind);
@@ -165,85 +132,85 @@ MMRESULT Enqueue(WaveKind kind, uintptr_t handle, WAVEHDR *header, UINT size)
 }
 
 template <typename Handle>
-MMRESULT OpenCall(const char *name, WaveKind kind, Handle *handle, UINT deviceId, const WAVEFORMATEX *format,
-                  DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
+MMRESULT OpenAs(WaveKind kind, Handle *handle, UINT deviceId, const WAVEFORMATEX *format, DWORD_PTR callback,
+                DWORD flags)
 {
-    WaveCall call{name, 0, nullptr, 0};
-    call.deviceId = deviceId;
-    if (format)
-        call.format = *format;
-    call.callback = callback;
-    call.instance = instance;
-    call.flags = flags;
     uintptr_t opened = 0;
     MMRESULT result = Open(kind, handle ? &opened : nullptr, deviceId, format, callback, flags);
     if (result == MMSYSERR_NOERROR && handle && !(flags & WAVE_FORMAT_QUERY))
         *handle = (Handle)opened;
-    call.handle = opened;
-    return Log(call, result);
-}
-
-// A call with a header, logged with the header as the program handed it
-// over: the call itself may change its flags. Read only when someone is
-// watching.
-MMRESULT HeaderCall(const char *name, WaveKind kind, const void *handle, WAVEHDR *header, UINT size,
-                    MMRESULT (*op)(WaveKind, uintptr_t, WAVEHDR *, UINT))
-{
-    WaveCall call{name, (uintptr_t)handle, header, 0};
-    call.headerSize = size;
-    if (header && observer)
-        call.fields = *header;
-    return Log(call, op(kind, (uintptr_t)handle, header, size));
-}
-
-MMRESULT HandleCall(const char *name, WaveKind kind, const void *handle, MMRESULT (*op)(WaveKind, uintptr_t))
-{
-    return Log(WaveCall{name, (uintptr_t)handle, nullptr, 0}, op(kind, (uintptr_t)handle));
+    return result;
 }
 
 }  // namespace
-
-void SetWaveCallObserver(std::function<void(const WaveCall &)> o)
-{
-    observer = std::move(o);
-}
 
 }  // namespace port
 
 using namespace port;
 
 MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
-                           DWORD_PTR dwInstance, DWORD fdwOpen)
+                           DWORD_PTR, DWORD fdwOpen)
 {
-    return OpenCall("waveInOpen", kCapture, phwi, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen);
+    return OpenAs(kCapture, phwi, uDeviceID, pwfx, dwCallback, fdwOpen);
 }
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
-                            DWORD_PTR dwInstance, DWORD fdwOpen)
+                            DWORD_PTR, DWORD fdwOpen)
 {
-    return OpenCall("waveOutOpen", kPlayback, phwo, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen);
+    return OpenAs(kPlayback, phwo, uDeviceID, pwfx, dwCallback, fdwOpen);
 }
 
-// The other twelve calls, each the same steps on a kind of device.
-#define WAVE_HEADER_CALL(Name, Handle, kind, op)             \
-    MMRESULT WINAPI Name(Handle h, LPWAVEHDR pwh, UINT cbwh) \
-    {                                                        \
-        return HeaderCall(#Name, kind, h, pwh, cbwh, op);    \
-    }
-#define WAVE_HANDLE_CALL(Name, Handle, kind, op) \
-    MMRESULT WINAPI Name(Handle h)               \
-    {                                            \
-        return HandleCall(#Name, kind, h, op);   \
-    }
+MMRESULT WINAPI waveInClose(HWAVEIN hwi)
+{
+    return Close(kCapture, (uintptr_t)hwi);
+}
 
-WAVE_HANDLE_CALL(waveInClose, HWAVEIN, kCapture, Close)
-WAVE_HANDLE_CALL(waveOutClose, HWAVEOUT, kPlayback, Close)
-WAVE_HEADER_CALL(waveInPrepareHeader, HWAVEIN, kCapture, PrepareHeader)
-WAVE_HEADER_CALL(waveOutPrepareHeader, HWAVEOUT, kPlayback, PrepareHeader)
-WAVE_HEADER_CALL(waveInUnprepareHeader, HWAVEIN, kCapture, UnprepareHeader)
-WAVE_HEADER_CALL(waveOutUnprepareHeader, HWAVEOUT, kPlayback, UnprepareHeader)
-WAVE_HEADER_CALL(waveInAddBuffer, HWAVEIN, kCapture, Enqueue)
-WAVE_HEADER_CALL(waveOutWrite, HWAVEOUT, kPlayback, Enqueue)
-WAVE_HANDLE_CALL(waveInStart, HWAVEIN, kCapture, Start)
-WAVE_HANDLE_CALL(waveInReset, HWAVEIN, kCapture, Reset)
-WAVE_HANDLE_CALL(waveOutReset, HWAVEOUT, kPlayback, Reset)
+MMRESULT WINAPI waveOutClose(HWAVEOUT hwo)
+{
+    return Close(kPlayback, (uintptr_t)hwo);
+}
+
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
+{
+    return Prepare(kCapture, (uintptr_t)hwi, pwh, cbwh, true);
+}
+
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
+{
+    return Prepare(kPlayback, (uintptr_t)hwo, pwh, cbwh, true);
+}
+
+MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
+{
+    return Prepare(kCapture, (uintptr_t)hwi, pwh, cbwh, false);
+}
+
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
+{
+    return Prepare(kPlayback, (uintptr_t)hwo, pwh, cbwh, false);
+}
+
+MMRESULT WINAPI waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
+{
+    return Enqueue(kCapture, (uintptr_t)hwi, pwh, cbwh);
+}
+
+MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh)
+{
+    return Enqueue(kPlayback, (uintptr_t)hwo, pwh, cbwh);
+}
+
+MMRESULT WINAPI waveInStart(HWAVEIN hwi)
+{
+    return Start((uintptr_t)hwi);
+}
+
+MMRESULT WINAPI waveInReset(HWAVEIN hwi)
+{
+    return Reset(kCapture, (uintptr_t)hwi);
+}
+
+MMRESULT WINAPI waveOutReset(HWAVEOUT hwo)
+{
+    return Reset(kPlayback, (uintptr_t)hwo);
+}

@@ -66,14 +66,14 @@ InvariantChecker::InvariantChecker(ProgramRun &run, DLGPROC proc)
     current = this;
     baseBlocks_ = alloc::Live(BLOCK_BYTES);
     baseHeaders_ = alloc::Live(HEADER_BYTES);
-    port::SetWaveCallObserver([this](const port::WaveCall &call) { OnWaveCall(call); });
+    WatchWaveCalls([this](const WaveCall &call) { OnWaveCall(call); });
     run_.audio.beforeCallback = [this] { BeforeDevice(); };
     run_.audio.afterCallback = [this] { AfterDevice(); };
 }
 
 InvariantChecker::~InvariantChecker()
 {
-    port::SetWaveCallObserver(nullptr);
+    WatchWaveCalls(nullptr);
     run_.audio.beforeCallback = nullptr;
     run_.audio.afterCallback = nullptr;
     current = nullptr;
@@ -300,7 +300,7 @@ void InvariantChecker::CheckEnd(INT_PTR result)
     CheckAllocations("at the end");
 }
 
-void InvariantChecker::OnWaveCall(const port::WaveCall &call)
+void InvariantChecker::OnWaveCall(const WaveCall &call)
 {
     run_.Log(call);
     if (call.result != MMSYSERR_NOERROR)

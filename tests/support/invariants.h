@@ -56,7 +56,7 @@ private:
     static INT_PTR CALLBACK Proc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
     void Before(UINT message, WPARAM wParam, LPARAM lParam);
     void After(UINT message, WPARAM wParam);
-    void OnWaveCall(const port::WaveCall &call);
+    void OnWaveCall(const WaveCall &call);
     void BeforeDevice();
     void AfterDevice();
 

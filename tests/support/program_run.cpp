@@ -12,13 +12,13 @@ ProgramRun::ProgramRun()
     memset(&loop, 0, sizeof loop);
     alloc::Reset();
     port::UseBackends(&window, &audio, &sounds);
-    port::SetWaveCallObserver([this](const port::WaveCall &call) { Log(call); });
+    WatchWaveCalls([this](const WaveCall &call) { Log(call); });
     audio.signal = Noise;
 }
 
 ProgramRun::~ProgramRun()
 {
-    port::SetWaveCallObserver(nullptr);
+    WatchWaveCalls(nullptr);
     port::ResetLayer();
     BYTE *blocks[] = {loop.captureBlock1, loop.captureBlock2, loop.playBlock1, loop.playBlock2,
                       loop.latestBlock};
@@ -37,7 +37,7 @@ int ProgramRun::Run()
     return WinMain((HINSTANCE)1, nullptr, commandLine, 1);
 }
 
-void ProgramRun::Log(const port::WaveCall &call)
+void ProgramRun::Log(const WaveCall &call)
 {
     calls.push_back({call.name, call.handle, call.header, call.result, clock.Now(), call});
     if (onCall)

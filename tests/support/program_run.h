@@ -8,9 +8,9 @@
 #include "../../port/sim/sim_audio.h"
 #include "../../port/sim/sim_sounds.h"
 #include "../../port/sim/sim_window.h"
-#include "../../port/winmm/winmm.h"
 #include "../../res/resource.h"
 #include "../../sound/loop.h"
+#include "wave_calls.h"
 
 using port::sim::Ms;
 using port::sim::Ticks;
@@ -23,7 +23,7 @@ struct LoggedCall {
     const WAVEHDR *header;
     MMRESULT result;
     Ticks at;
-    port::WaveCall wave;  // the arguments, as the layer saw them
+    WaveCall wave;  // the arguments, as the layer saw them
 };
 
 class ProgramRun {
@@ -42,7 +42,7 @@ public:
     int Run();
     // Notes a wave call in `calls`, then tells onCall, which may look at
     // the program's state as the call is made.
-    void Log(const port::WaveCall &call);
+    void Log(const WaveCall &call);
     std::function<void(const LoggedCall &)> onCall;
     // Schedules `check` to run on the program's thread at `when`.
     void At(Ticks when, std::function<void()> check) { clock.At(when, std::move(check)); }
