@@ -3,19 +3,23 @@
 // event (so volume controls list it with the system sounds).
 #pragma once
 
-#include <memory>
-#include <thread>
+#include <glib.h>
 
 #include "event_sounds.h"
 
+struct ca_context;
+
 namespace port {
 
-// libcanberra can wait on a server that does not answer for as long as
-// libpulse does (30 s), so it runs on a thread of its own; Play waits for
-// it a short while and otherwise leaves the sound to the bell.
+// libcanberra plays by itself once its context is open, but opening waits
+// on a server that does not answer for as long as libpulse does (30 s). So
+// the server is asked first, for a short while, and otherwise the sound is
+// left to the bell. Everything happens on the dialog's thread: a look now
+// and then, in its GLib context, drops the context (and the connection)
+// once the sound is done.
 class CanberraEventSounds : public EventSounds {
 public:
-    CanberraEventSounds();
+    CanberraEventSounds() = default;
     ~CanberraEventSounds() override;
     CanberraEventSounds(const CanberraEventSounds &) = delete;
     CanberraEventSounds &operator=(const CanberraEventSounds &) = delete;
@@ -26,10 +30,11 @@ public:
     static const char *EventId(unsigned type);
 
 private:
-    struct Player;
-    // Shared with the thread, which outlives this object if it is stuck.
-    std::shared_ptr<Player> player_;
-    std::thread thread_;
+    static gboolean LookAgain(gpointer self);
+    void Drop();
+
+    ca_context *context_ = nullptr;
+    GSource *look_ = nullptr;  // while a sound plays
 };
 
 }  // namespace port
