@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs the tests: formatting, the unit and integration tests
-# (plain, under AddressSanitizer and UndefinedBehaviorSanitizer, and under
-# ThreadSanitizer), the Windows executables, and the end-to-end runs (the
-# packages' checks among them) under a virtual display and a private sound
-# server, which the e2e scripts start and stop themselves.
+# (plain, and under AddressSanitizer and UndefinedBehaviorSanitizer; the
+# program has no threads of its own for ThreadSanitizer to watch), the
+# Windows executables, and the end-to-end runs (the packages' checks among
+# them) under a virtual display and a private sound server, which the e2e
+# scripts start and stop themselves.
 #
 #   scripts/test.sh                everything (CI runs this)
 #   scripts/test.sh quick          formatting, the plain build and its tests on
 #                                  the simulated platform: no display, no sound server
-#   scripts/test.sh PART...        some of it: format, unit, asan, tsan, windows,
+#   scripts/test.sh PART...        some of it: format, unit, asan, windows,
 #                                  wine, e2e (all of e2e/), or e2e NAME... (e2e/NAME_test.sh)
 #
 # Installs what it needs first (scripts/deps.sh). Everything runs in one
@@ -108,14 +109,6 @@ asan() {
   tree build-asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPAN_SANITIZE=ON -DBUILD_TESTING=ON &&
     ASAN_OPTIONS=detect_leaks=1 ctest_in build-asan "$@"
 }
-# The threads beside the dialog's (the warning sound's, and libcanberra's
-# mainloop under it) watched for data races. tests/tsan.supp holds the
-# reports from inside the libraries, which are not built for
-# ThreadSanitizer, each with its reason.
-tsan() {
-  tree build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLARKSPAN_TSAN=ON -DBUILD_TESTING=ON &&
-    TSAN_OPTIONS="suppressions=$root/tests/tsan.supp second_deadlock_stack=1" ctest_in build-tsan "$@"
-}
 
 # An end-to-end script, with the trees it runs.
 e2e() {  # name
@@ -159,13 +152,11 @@ everything() {
   lane "$root/build/beside-2.log" "${second[@]}"
   lanes+=($!)
   step asan-ubsan-simulated asan -LE pulse
-  step tsan-simulated tsan -LE pulse
   for t in "${lanes[@]}"; do wait "$t" || status=1; done
   echo
   cat "$root/build/beside-1.log" "$root/build/beside-2.log"
   step unit-sound-server ctest_in build -L pulse
   step asan-ubsan-sound-server asan -L pulse
-  step tsan-sound-server tsan -L pulse
   for t in $(all_e2e); do
     [[ " ${first[*]} ${second[*]} " == *" $t "* ]] || step "e2e/$t" e2e "$t"
   done
@@ -183,7 +174,6 @@ for ((i = 0; i < ${#parts[@]}; i++)); do
   format) step format formatting ;;
   unit) step unit unit ;;
   asan) step asan-ubsan asan ;;
-  tsan) step tsan tsan ;;
   windows) step windows windows ;;
   wine) for t in wine wine_x86 conformance; do step "e2e/$t" e2e "$t"; done ;;
   e2e)
@@ -193,7 +183,7 @@ for ((i = 0; i < ${#parts[@]}; i++)); do
     for t in "${names[@]}"; do step "e2e/$t" e2e "$t"; done
     ;;
   *)
-    echo "unknown part '${parts[i]}' (quick, format, unit, asan, tsan, windows, wine, e2e [NAME...])" >&2
+    echo "unknown part '${parts[i]}' (quick, format, unit, asan, windows, wine, e2e [NAME...])" >&2
     exit 2
     ;;
   esac
