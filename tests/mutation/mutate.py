@@ -114,7 +114,7 @@ def main():
     results = []
     # Grouped by file, so each file is rebuilt once per mutant and restored once.
     rules.sort(key=lambda r: r['file'])
-    print('%-40s %-16s %-12s %s' % ('mutant', 'file', 'result', 'killed by'))
+    print('%-40s %-16s %-12s %5s  %s' % ('mutant', 'file', 'result', 'secs', 'killed by'))
     for rule in rules:
         path = os.path.join(source, rule['file'])
         if rule['file'] not in originals:
@@ -143,7 +143,7 @@ def main():
                     result = 'equivalent' if equivalent else 'SURVIVED'
                     by = rule.get('equivalent', '')
         results.append((rule, result, by, time.time() - t0))
-        print('%-40s %-16s %-12s %s' % (rule['name'], rule['file'], result, by), flush=True)
+        print('%-40s %-16s %-12s %5.0f  %s' % (rule['name'], rule['file'], result, time.time() - t0, by), flush=True)
     for f, text in originals.items():
         open(os.path.join(source, f), 'w').write(text)
 
