@@ -49,7 +49,7 @@ demo_server() {
 group_packages() {  # group
   case "$1" in
   # libwayland-dev: asking the Wayland compositor whether it draws title bars.
-  build) echo cmake g++ make pkg-config qt6-base-dev libpulse-dev libcanberra-dev libwayland-dev ;;
+  build) echo cmake g++ make pkg-config qt6-base-dev libpulse-dev libcanberra-dev libwayland-dev libxcb1-dev ;;
   # The dialog's font (DejaVu Sans Condensed, from -extra) and its fallback.
   # The warning sound: libcanberra's PulseAudio driver and the sound theme.
   run)

@@ -19,6 +19,7 @@
 #include "qt/qt_message_box.h"
 #include "qt/qt_surface.h"
 #include "qt/qt_title_bar.h"
+#include "qt/x11_socket.h"
 
 namespace port {
 
@@ -55,6 +56,7 @@ QtWindowBackend::QtWindowBackend()
 {
     InstallDialogAccessibility();
     ListenForSessionEnd();
+    WidenX11Socket();
 }
 
 QtWindowBackend::~QtWindowBackend()
