@@ -364,6 +364,31 @@ TEST(Dispatch, EveryRowAnswersAsTheTableSays)
     EXPECT_EQ(rows.size(), 13u);
 }
 
+// Record is handled even when it fails for want of memory or a device.
+TEST(Dispatch, RecordThatFailsStillAnswersTrue)
+{
+    for (int failure = 0; failure < 3; failure++) {
+        SCOPED_TRACE(failure);
+        ProgramRun run;
+        if (failure == 0)
+            alloc::FailNth(BLOCK_BYTES, 1);
+        else if (failure == 1)
+            run.audio.captureOpenResult = MMSYSERR_BADDEVICEID;
+        else
+            run.audio.playbackOpenResult = MMSYSERR_ALLOCATED;
+        run.window.ClickAt(Ms(100), IDC_RECORD);
+        if (failure == 0)
+            run.window.CloseAt(Ms(1000));  // the device failures end the program themselves
+        int records = 0;
+        for (const Delivery &d : RunWatched(run))
+            if (d.message == WM_COMMAND && LOWORD(d.wParam) == IDC_RECORD) {
+                records++;
+                EXPECT_EQ(d.answer, TRUE);
+            }
+        EXPECT_EQ(records, 1);
+    }
+}
+
 TEST(Dispatch, SystemCommandsOtherThanCloseReachTheWindowSystem)
 {
     ProgramRun run;
