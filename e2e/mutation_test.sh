@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Mutation testing in CI: every fault of tests/mutation/rules.txt must make
-# a test fail, except those marked equivalent there (tests/mutation/run.sh).
+# Mutation testing in CI: every fault generated from the sources, and every
+# hand fault of tests/mutation/faults.txt, must make a test fail, except
+# those listed there as equivalent (tests/mutation/run.sh).
 
 source "$(dirname "$0")/lib.sh"
 bash "$E2E_ROOT/tests/mutation/run.sh"

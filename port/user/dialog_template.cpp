@@ -234,7 +234,7 @@ std::vector<DialogTemplate> ReadDialogTemplates(const char *script)
     return dialogs;
 }
 
-extern const char kResourceScript[];
+extern const char *const kResourceScript;
 
 const DialogTemplate *FindDialogTemplate(const char *name)
 {

@@ -1,74 +1,38 @@
 #!/usr/bin/env python3
-"""Plants the faults of rules.txt in a copy of the sources, one at a time,
-rebuilds the simulated-platform test binary and runs it against each.
+"""Runs the simulated-platform test binary once per fault that generate.py
+made, the fault chosen by LARKSPAN_MUTANT, two at a time.
 
-  mutate.py SOURCE_COPY BUILD_DIR RULES [NAME...]
+  mutate.py TEST_BINARY MUTANTS_TSV FAULTS_FILE [NUMBER...]
 
-SOURCE_COPY is a copy of the repository that BUILD_DIR was configured from;
-its files are changed and put back here. With NAMEs only those mutants run.
-Prints one line per mutant and a summary; exits 1 when a mutant that is not
-marked equivalent survives, when one marked equivalent is killed, or when a
-rule no longer fits the code it names.
+Prints one line per fault and a summary; exits 1 when a fault that is not
+listed as equivalent in FAULTS_FILE survives, when one listed there is
+killed, or when a listed one is no longer made.
 """
+import concurrent.futures
 import os
 import re
 import subprocess
 import sys
 import time
 
-KEYS = ('file', 'why', 'find', 'replace', 'equivalent')
-# The random schedules take longest; a mutant the other tests kill never
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from generate import read_faults  # noqa: E402
+
+# The random schedules take longest; a fault the other tests find never
 # gets that far.
 QUICK = '-Shard/RandomSchedules.*:Checker/FaultyPrograms.*'
 SLOW = 'Shard/RandomSchedules.*:Checker/FaultyPrograms.*'
-TIMEOUT = 120
-# Random schedules per mutant that the other tests let through (CI runs 5000).
+TIMEOUT = 60
+# Random schedules per fault that the other tests let through (CI runs 5000).
 SEEDS = '1000'
 
 
-def parse(path):
-    """Rules as dicts. A key's value is the rest of its line; "<<" there
-    starts a value of whole lines, verbatim, up to a line ">>"."""
-    rules, rule = [], None
-    lines = open(path).read().split('\n')
-    i = 0
-    while i < len(lines):
-        line, number = lines[i], i + 1
-        i += 1
-        m = re.match(r'^\[([a-z0-9-]+)\]\s*$', line)
-        if m:
-            rule = {'name': m.group(1), 'line': number}
-            rules.append(rule)
-            continue
-        m = re.match(r'^(%s):(.*)$' % '|'.join(KEYS), line)
-        if m and rule is not None:
-            value = m.group(2).strip()
-            if value == '<<':
-                block = []
-                while i < len(lines) and lines[i] != '>>':
-                    block.append(lines[i])
-                    i += 1
-                if i == len(lines):
-                    sys.exit('%s:%d: "<<" without ">>"' % (path, number))
-                i += 1
-                value = '\n'.join(block)
-            rule[m.group(1)] = value
-            continue
-        if line.strip() and not line.startswith('#'):
-            sys.exit('%s:%d: not part of a rule: %s' % (path, number, line))
-    for r in rules:
-        missing = [k for k in ('file', 'why', 'find', 'replace') if k not in r]
-        if missing:
-            sys.exit('%s:%d: rule %s lacks %s' % (path, r['line'], r['name'], ', '.join(missing)))
-    return rules
-
-
-def run_tests(binary, filt):
+def run_tests(binary, mutant, filt):
     """(killed, by): by names the first failing test, or how the run ended."""
+    env = dict(os.environ, LARKSPAN_SEEDS=os.environ.get('LARKSPAN_SEEDS', SEEDS), LARKSPAN_MUTANT=str(mutant))
     try:
         p = subprocess.run([binary, '--gtest_filter=' + filt, '--gtest_fail_fast', '--gtest_brief=0'],
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=TIMEOUT,
-                           env=dict(os.environ, LARKSPAN_SEEDS=os.environ.get('LARKSPAN_SEEDS', SEEDS)))
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=TIMEOUT, env=env)
         out, code = p.stdout.decode(errors='replace'), p.returncode
     except subprocess.TimeoutExpired as e:
         out, code = (e.stdout or b'').decode(errors='replace'), 'timeout'
@@ -79,89 +43,72 @@ def run_tests(binary, filt):
         return True, failed[0]
     running = re.findall(r'^\[ RUN      \] ([\w/.]+)', out, re.M)
     where = running[-1] if running else 'start-up'
-    how = 'timed out' if code == 'timeout' else 'crashed'
-    return True, '%s (%s)' % (where, how)
+    return True, '%s (%s)' % (where, 'timed out' if code == 'timeout' else 'crashed')
 
 
-def build(build_dir):
-    p = subprocess.run(['nice', '-n', '10', 'cmake', '--build', build_dir, '--target', 'larkspan_tests',
-                        '--', '-j2'], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    return p.returncode == 0, p.stdout.decode(errors='replace')
+def judge(binary, row):
+    started = time.time()
+    killed, by = run_tests(binary, row['id'], QUICK)
+    if not killed:
+        killed, by = run_tests(binary, row['id'], SLOW)
+    return killed, by, time.time() - started
 
 
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
-    source, build_dir, rules_path = sys.argv[1:4]
-    wanted = set(sys.argv[4:])
-    rules = parse(rules_path)
-    names = [r['name'] for r in rules]
-    if len(set(names)) != len(names):
-        sys.exit('rules.txt: a name is used twice')
-    if wanted - set(names):
-        sys.exit('no such mutant: ' + ', '.join(sorted(wanted - set(names))))
-    rules = [r for r in rules if not wanted or r['name'] in wanted]
-    binary = os.path.join(build_dir, 'tests', 'larkspan_tests')
+    binary, table, faults_path = sys.argv[1:4]
+    wanted = set(int(n) for n in sys.argv[4:])
+    keys = ('id', 'file', 'line', 'function', 'operator', 'from', 'to')
+    rows = [dict(zip(keys, line.rstrip('\n').split('\t'))) for line in open(table)]
+    for row in rows:
+        row['id'] = int(row['id'])
+    equivalent = {(f['file'], f['function'], f['from'], f['to']): f for f in read_faults(faults_path) if f['kind'] == 'equivalent'}
+    for row in rows:
+        row['equivalent'] = equivalent.get((row['file'], row['function'], row['from'], row['to']))
+    made = set((r['file'], r['function'], r['from'], r['to']) for r in rows)
+    stale = [f for key, f in equivalent.items() if key not in made]
 
     started = time.time()
-    ok, log = build(build_dir)
-    if not ok or run_tests(binary, '*')[0]:
-        print(log[-3000:])
-        sys.exit('the unmutated sources do not build or do not pass their tests')
-    print('# unmutated: builds and passes (%.0f s)' % (time.time() - started))
-
-    originals = {}
+    if run_tests(binary, 0, '*')[0]:
+        sys.exit('the sources as they stand do not pass their tests')
+    print('# as they stand: pass (%.0f s)' % (time.time() - started))
+    rows = [r for r in rows if not wanted or r['id'] in wanted]
+    print('%4s  %-22s %-9s %-12s %5s  %s' % ('#', 'where', 'operator', 'result', 'secs', 'killed by, or the fault'))
     results = []
-    # Grouped by file, so each file is rebuilt once per mutant and restored once.
-    rules.sort(key=lambda r: r['file'])
-    print('%-40s %-16s %-12s %5s  %s' % ('mutant', 'file', 'result', 'secs', 'killed by'))
-    for rule in rules:
-        path = os.path.join(source, rule['file'])
-        if rule['file'] not in originals:
-            for f, text in originals.items():
-                open(os.path.join(source, f), 'w').write(text)
-            originals = {rule['file']: open(path).read()}
-        text = originals[rule['file']]
-        t0 = time.time()
-        count = text.count(rule['find'])
-        if count != 1:
-            result, by = 'BAD RULE', 'its find text occurs %d times in %s' % (count, rule['file'])
-        else:
-            open(path, 'w').write(text.replace(rule['find'], rule['replace']))
-            built, log = build(build_dir)
-            if not built:
-                result, by = 'BAD RULE', 'does not compile: ' + ' '.join(
-                    l.strip() for l in log.splitlines() if 'error' in l)[:200]
+    with concurrent.futures.ThreadPoolExecutor(max_workers=int(os.environ.get('LARKSPAN_MUTATION_JOBS', '2'))) as pool:
+        for row, (killed, by, secs) in zip(rows, pool.map(lambda r: judge(binary, r), rows)):
+            if row['equivalent']:
+                result = 'KILLED EQUIV' if killed else 'equivalent'
             else:
-                killed, by = run_tests(binary, QUICK)
-                if not killed:
-                    killed, by = run_tests(binary, SLOW)
-                equivalent = 'equivalent' in rule
-                if killed:
-                    result = 'KILLED EQUIV' if equivalent else 'killed'
-                else:
-                    result = 'equivalent' if equivalent else 'SURVIVED'
-                    by = rule.get('equivalent', '')
-        results.append((rule, result, by, time.time() - t0))
-        print('%-40s %-16s %-12s %5.0f  %s' % (rule['name'], rule['file'], result, time.time() - t0, by), flush=True)
-    for f, text in originals.items():
-        open(os.path.join(source, f), 'w').write(text)
+                result = 'killed' if killed else 'SURVIVED'
+            fault = '%s  =>  %s' % (row['from'], row['to'] or '(nothing)')
+            print('%4d  %-22s %-9s %-12s %5.1f  %s' % (row['id'], '%s:%s' % (row['file'], row['line']), row['operator'],
+                                                     result, secs, by if killed else fault), flush=True)
+            results.append((row, result))
 
-    count = lambda what: sum(1 for _, r, _, _ in results if r == what)
-    bad = count('SURVIVED') + count('KILLED EQUIV') + count('BAD RULE')
+    count = lambda what: sum(1 for _, r in results if r == what)
     print()
-    print('mutants %d, killed %d, equivalent %d, survived %d, equivalent but killed %d, bad rules %d' %
+    print('faults %d, killed %d, equivalent %d, survived %d, equivalent but killed %d, listed but no longer made %d' %
           (len(results), count('killed'), count('equivalent'), count('SURVIVED'), count('KILLED EQUIV'),
-           count('BAD RULE')))
-    files = sorted(set(r['file'] for r, _, _, _ in results))
-    for f in files:
+           0 if wanted else len(stale)))
+    for f in sorted(set(r['file'] for r, _ in results)):
         mine = [x for x in results if x[0]['file'] == f]
-        print('  %-18s %3d mutants, %3d killed' % (f, len(mine), sum(1 for x in mine if x[1] == 'killed')))
+        print('  %-18s %3d faults, %3d killed' % (f, len(mine), sum(1 for x in mine if x[1] == 'killed')))
     print('mutation time %.0f s' % (time.time() - started))
-    for rule, result, by, _ in results:
-        if result in ('SURVIVED', 'KILLED EQUIV', 'BAD RULE'):
-            print('%s: %s (%s, rules.txt line %d): %s' % (result, rule['name'], rule['why'], rule['line'], by))
+    for row, result in results:
+        if result == 'SURVIVED':
+            print('SURVIVED #%d, to list as equivalent or to catch:\nequivalent %s %s\n    from: %s\n    to: %s\n    why:' %
+                  (row['id'], row['file'], row['function'], row['from'], row['to']))
+        elif result == 'KILLED EQUIV':
+            print('KILLED but listed as equivalent (%s line %d): #%d' % (faults_path, row['equivalent']['line'],
+                                                                         row['id']))
+    if not wanted:
+        for f in stale:
+            print('%s:%d: listed as equivalent but no longer made: %s => %s' % (faults_path, f['line'], f['from'], f['to']))
+    bad = count('SURVIVED') + count('KILLED EQUIV') + (0 if wanted else len(stale))
     sys.exit(1 if bad else 0)
 
 
-main()
+if __name__ == '__main__':
+    main()
