@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# CPU time and wake-ups of a minute of pass-through. CPU is user plus system
-# seconds from /proc/<pid>/stat; wake-ups are the context switches of every
+# CPU time and wake-ups of a minute of pass-through. CPU is the scheduler's
+# count for every thread (bench_cpu); wake-ups are the context switches of every
 # thread, voluntary and involuntary, from /proc/<pid>/task/*/status, per
 # second. Measured over a run while the loop runs, in turn: the Linux build
 # (its process, and each of its threads), the Windows build under Wine (the
@@ -40,7 +40,7 @@ bench_deps
 app=$(bench_linux_app) || exit 1
 if [ $wine = 1 ]; then exe=$(bench_windows_exe) || exit 1; fi
 bench_machine
-note "$runs runs of $seconds s each; clock tick $((1000 / CLK_TCK)) ms"
+note "$runs runs of $seconds s each"
 e2e_open display sound
 note "sound server: $LARKSPAN_SOUND_SERVER, ${LARKSPAN_RIG_KEEPER:+no }keeper recorder, tone fed at $tone_latency ms"
 sox -q -D -n -r 11025 -b 16 -e signed-integer -c 2 -t raw - synth 36000 sine 440 gain -6 remix 1 0 |
@@ -50,18 +50,18 @@ if [ $wine = 1 ]; then wine_boot >&2 || exit 1; fi
 
 # A per-second or per-minute figure from a count over elapsed seconds.
 per_second() { python3 -c "import sys; n, s = map(float, sys.argv[1:]); print('%.1f' % (n / s))" "$1" "$2"; }
-per_minute() { python3 -c "import sys; t, s, hz = map(float, sys.argv[1:]); print('%.3f' % (t / hz * 60 / s))" "$1" "$2" "$CLK_TCK"; }
+per_minute() { python3 -c "import sys; t, s = map(float, sys.argv[1:]); print('%.3f' % (t * 60 / s))" "$1" "$2"; }
 
 declare -A results
 now() { date +%s.%N; }
-# CPU ticks of the processes a function lists at the start and at the end
-# of the run; those that came up meanwhile count whole.
-ticks_start() {  # list-function; sets START_SET and START_TICKS
+# CPU of the processes a function lists at the start and at the end of the
+# run; those that came up meanwhile count whole.
+cpu_start() {  # list-function; sets START_SET and START_CPU
     START_SET=$($1 | sort -u)
-    START_TICKS=$(bench_ticks $START_SET)
+    START_CPU=$(bench_cpu $START_SET)
 }
-ticks_end() {  # list-function; the ticks since ticks_start
-    echo $(($(bench_ticks $(printf '%s\n' $START_SET $($1) | sort -u)) - START_TICKS))
+cpu_end() {  # list-function; the seconds since cpu_start
+    bench_cpu_seconds "$START_CPU" "$(bench_cpu $(printf '%s\n' $START_SET $($1) | sort -u))"
 }
 
 # Measures the processes a function lists over one run; a second function
@@ -72,22 +72,22 @@ measure() {  # name list-function [name2 list-function2]
     local t0 t1 a1 b0 b1 s0 s1 set_a set_b elapsed threads0 threads1 wakes thread count
     sleep 2
     t0=$(now)
-    ticks_start "$list"
-    set_a=$START_SET a0=$START_TICKS
+    cpu_start "$list"
+    set_a=$START_SET a0=$START_CPU
     if [ -n "$name2" ]; then
-        ticks_start "$list2"
-        b0=$START_TICKS set_b=$START_SET
+        cpu_start "$list2"
+        b0=$START_CPU set_b=$START_SET
     fi
-    s0=$(bench_ticks "$PULSE_RIG_PID")
+    s0=$(bench_cpu "$PULSE_RIG_PID")
     threads0=$(bench_thread_switches $set_a)
     sleep "$seconds"
     threads1=$(bench_thread_switches $set_a)
-    s1=$(bench_ticks "$PULSE_RIG_PID")
-    START_SET=$set_a START_TICKS=$a0
-    a1=$(ticks_end "$list")
+    s1=$(bench_cpu "$PULSE_RIG_PID")
+    START_SET=$set_a START_CPU=$a0
+    a1=$(cpu_end "$list")
     if [ -n "$name2" ]; then
-        START_SET=$set_b START_TICKS=$b0
-        b1=$(ticks_end "$list2")
+        START_SET=$set_b START_CPU=$b0
+        b1=$(cpu_end "$list2")
     fi
     t1=$(now)
     elapsed=$(python3 -c "print('%.3f' % ($t1 - $t0))")
@@ -98,7 +98,7 @@ measure() {  # name list-function [name2 list-function2]
     wakes=$(per_second "$(awk '$1 == "(all)" {print $2}' <<<"$by_thread")" "$elapsed")
     results[$name]+=" $(per_minute "$a1" "$elapsed")"
     results[$name.wakeups]+=" $wakes"
-    results[$name.server]+=" $(per_minute $((s1 - s0)) "$elapsed")"
+    results[$name.server]+=" $(per_minute "$(bench_cpu_seconds "$s0" "$s1")" "$elapsed")"
     [ -n "$name2" ] && results[$name2]+=" $(per_minute "$b1" "$elapsed")"
     local per_thread=""
     while read -r thread count; do

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# What the Linux build costs while nobody records: CPU seconds (user plus
-# system, /proc/<pid>/stat) and wake-ups (voluntary plus nonvoluntary context
+# What the Linux build costs while nobody records: CPU seconds (bench_cpu)
+# and wake-ups (voluntary plus nonvoluntary context
 # switches of all its threads, /proc/<pid>/task/*/status) over 60 s with the
 # window open, first as started, then again after one Record and Stop.
 #
@@ -20,19 +20,19 @@ measure() {  # name
     local t0 t1 c0 c1 w0 w1 elapsed
     sleep 3
     t0=$(date +%s.%N)
-    c0=$(bench_ticks "$APP_PID")
+    c0=$(bench_cpu "$APP_PID")
     w0=$(bench_switches "$APP_PID")
     local threads0
     threads0=$(bench_threads "$APP_PID")
     sleep "$seconds"
-    c1=$(bench_ticks "$APP_PID")
+    c1=$(bench_cpu "$APP_PID")
     w1=$(bench_switches "$APP_PID")
     t1=$(date +%s.%N)
     elapsed=$(python3 -c "print($t1 - $t0)")
-    python3 - "$1" "$((c1 - c0))" "$CLK_TCK" "$((w1 - w0))" "$elapsed" <<'PY'
+    python3 - "$1" "$(bench_cpu_seconds "$c0" "$c1")" "$((w1 - w0))" "$elapsed" <<'PY'
 import sys
-name, ticks, hz, switches, elapsed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5])
-print('idle.%s.cpu_per_minute %.3f s/min' % (name, ticks / hz * 60 / elapsed))
+name, cpu, switches, elapsed = sys.argv[1], float(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+print('idle.%s.cpu_per_minute %.4f s/min' % (name, cpu * 60 / elapsed))
 print('idle.%s.wakeups %.2f 1/s' % (name, switches / elapsed))
 print('idle.%s.switches %d count' % (name, switches))
 PY

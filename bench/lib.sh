@@ -11,7 +11,6 @@ source "$E2E_LIB/wine_lib.sh"
 BENCH_ROOT=$E2E_ROOT
 
 BLOCK_MS=185.760  # 2048 samples at 11025 Hz
-CLK_TCK=$(getconf CLK_TCK)
 
 note() { echo "# $*"; }
 figure() { printf '%s %s %s\n' "$1" "$2" "$3"; }  # name value unit
@@ -146,16 +145,22 @@ bench_wineserver() { bench_in_prefix $(pgrep -x 'wineserver(64)?'); }
 # Every process of the prefix: the exe, wineserver, services, explorer, ...
 bench_wine_all() { bench_in_prefix $(ls /proc | grep '^[0-9]*$'); }
 
-# User plus system CPU time of processes, in clock ticks.
-bench_ticks() {  # pid...
-    local p total=0 stat fields
+# CPU time of every thread of processes, as "tid nanoseconds" lines: the
+# scheduler's own count (/proc/PID/task/TID/schedstat). /proc/PID/stat
+# counts 10 ms ticks, a dozen in a run of 30 s for the program.
+bench_cpu() {  # pid...
+    local p
     for p in "$@"; do
-        stat=$(cat "/proc/$p/stat" 2>/dev/null) || continue
-        # The fields after the command name, which is in parentheses: utime is the 12th.
-        read -r -a fields <<<"${stat##*) }"
-        total=$((total + fields[11] + fields[12]))
+        awk '{n = split(FILENAME, part, "/"); print part[n - 1], $1}' /proc/"$p"/task/*/schedstat 2>/dev/null
     done
-    echo "$total"
+    return 0
+}
+
+# Seconds of CPU between two bench_cpu readings: a thread in both counts the
+# difference, one that came meanwhile its whole time (one that ended
+# meanwhile loses what it ran since the first).
+bench_cpu_seconds() {  # first second
+    join -a2 -e0 -o 0,1.2,2.2 <(sort <<<"$1") <(sort <<<"$2") | awk '{n += $3 - $2} END {printf "%.4f\n", n / 1e9}'
 }
 
 # Voluntary plus nonvoluntary context switches of all threads of a process.

@@ -71,10 +71,10 @@ switches() {  # all threads of the measured processes
 }
 sleep 2
 # shellcheck disable=SC2086 # a list of pids
-ticks0=$(bench_ticks $pids) switches0=$(switches) t0=$(date +%s.%N)
+cpu0=$(bench_cpu $pids) switches0=$(switches) t0=$(date +%s.%N)
 sleep "$seconds"
 # shellcheck disable=SC2086
-ticks1=$(bench_ticks $pids) switches1=$(switches) t1=$(date +%s.%N)
+cpu1=$(bench_cpu $pids) switches1=$(switches) t1=$(date +%s.%N)
 load_end_avg=$(cut -d' ' -f1 /proc/loadavg)
 if [ $pipeline = 0 ]; then
     app_stop
@@ -94,7 +94,7 @@ python3 "$BENCH_ROOT/e2e/clicks.py" figures "$E2E_DIR/bus.raw" | while read -r n
     esac
 done
 elapsed=$(python3 -c "print($t1 - $t0)")
-figure loop.cpu_per_minute "$(python3 -c "print('%.3f' % (($ticks1 - $ticks0) / $CLK_TCK * 60 / $elapsed))")" s/min
+figure loop.cpu_per_minute "$(python3 -c "print('%.3f' % ($(bench_cpu_seconds "$cpu0" "$cpu1") * 60 / $elapsed))")" s/min
 figure loop.wakeups "$(python3 -c "print('%.1f' % (($switches1 - $switches0) / $elapsed))")" 1/s
 note "load (1 min) at start $load_start_avg, at end $load_end_avg"
 if [ $timeline = 1 ]; then

@@ -15,6 +15,7 @@ check() {  # "script [option...]" expected-figure...
     read -r -a script <<<"$1"
     shift
     echo "bench/${script[*]} --short"
+    local start=$SECONDS
     out=$(bash "$bench/${script[0]}" "${script[@]:1}" --short 2>&1)
     local status=$?
     local bad
@@ -24,7 +25,7 @@ check() {  # "script [option...]" expected-figure...
         grep -Eq "^$name -?[0-9]+(\.[0-9]+)? [A-Za-z0-9/%]+$" <<<"$out" || missing+=("$name")
     done
     if [ $status -eq 0 ] && [ -z "$bad" ] && [ ${#missing[@]} -eq 0 ]; then
-        echo "  ok    ${script[*]}: $(printf '%s\n' "$out" | grep -vc '^# ') figures"
+        echo "  ok    ${script[*]}: $(printf '%s\n' "$out" | grep -vc '^# ') figures, $((SECONDS - start)) s"
     else
         echo "  FAIL  ${script[*]} (exit $status)"
         [ -n "$bad" ] && printf '        not a figure: %s\n' "$bad"
