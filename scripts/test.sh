@@ -128,20 +128,21 @@ e2e() {  # name
 }
 all_e2e() { for t in e2e/*_test.sh; do t=${t#e2e/} && echo "${t%_test.sh}"; done; }
 
-# Runs end-to-end steps one after another in the background, their output
-# kept in a log for later.
+# Runs end-to-end steps one after another in the background, at the lowest
+# priority, their output kept in a log for later.
 lane() {  # log name...
   local log=$1
   shift
-  (for t in "$@"; do step "e2e/$t" e2e "$t"; done; exit $status) >"$log" 2>&1 &
+  (renice -n 19 -p $BASHPID >/dev/null && for t in "$@"; do step "e2e/$t" e2e "$t"; done; exit $status) >"$log" 2>&1 &
 }
 
-# Everything. The steps that measure no time run beside the builds in two
-# lanes: the mutation test (a tree of its own) from the start; once the
-# plain and Windows programs are built, the tests that take them (the
-# benchmarks' smoke test judges no figure) and the package test, which
-# balances the two lanes. The sound server tests and the end-to-end runs that pass
-# sound come after, alone, since a loaded machine disturbs them.
+# Everything. The steps that judge no timing run in two lanes beside the
+# rest, at the lowest priority, so that they take the processors only while
+# the steps in front leave them idle: the mutation test (a tree of its own,
+# most of the run's computing) from the start, and once the plain and
+# Windows programs are built, those that take them (the benchmarks' smoke
+# test judges no figure). The sound server tests and the end-to-end runs
+# that pass sound run in front, one at a time.
 everything() {
   local first=(mutation setup) second=(bench_smoke conformance scaling accessibility package) lanes=() t
   step format formatting
@@ -152,14 +153,14 @@ everything() {
   lane "$root/build/beside-2.log" "${second[@]}"
   lanes+=($!)
   step asan-ubsan-simulated asan -LE pulse
-  for t in "${lanes[@]}"; do wait "$t" || status=1; done
-  echo
-  cat "$root/build/beside-1.log" "$root/build/beside-2.log"
   step unit-sound-server ctest_in build -L pulse
   step asan-ubsan-sound-server asan -L pulse
   for t in $(all_e2e); do
     [[ " ${first[*]} ${second[*]} " == *" $t "* ]] || step "e2e/$t" e2e "$t"
   done
+  for t in "${lanes[@]}"; do wait "$t" || status=1; done
+  echo
+  cat "$root/build/beside-1.log" "$root/build/beside-2.log"
 }
 
 parts=("$@")
