@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # CPU time and wake-ups of a minute of pass-through. CPU is the scheduler's
-# count for every thread (bench_cpu); wake-ups are the context switches of every
-# thread, voluntary and involuntary, from /proc/<pid>/task/*/status, per
-# second. Measured over a run while the loop runs, in turn: the Linux build
+# count for every thread (bench_cpu); wake-ups are the context switches of
+# every thread, voluntary and involuntary, from /proc/<pid>/task/*/status,
+# per second. Measured over a run while the loop runs, in turn: the Linux build
 # (its process, and each of its threads), the Windows build under Wine (the
 # exe's process tree plus the prefix's wineserver), parec | pacat (both
 # processes) and, on PipeWire, pw-loopback (the platform's own loop); three

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What the Linux build costs while nobody records: CPU seconds (bench_cpu)
-# and wake-ups (voluntary plus nonvoluntary context
-# switches of all its threads, /proc/<pid>/task/*/status) over 60 s with the
-# window open, first as started, then again after one Record and Stop.
+# and wake-ups (voluntary plus nonvoluntary context switches of all its
+# threads, /proc/<pid>/task/*/status) over 60 s with the window open, first
+# as started, then again after one Record and Stop.
 #
 #   bench/idle.sh [--short] [SECONDS]     default 60 s; --short: 5 s
 
