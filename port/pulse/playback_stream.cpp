@@ -64,8 +64,8 @@ void PlaybackStream::Start()
     queued_ = true;
     taken_ = 0;
     played_ = 0;
-    awayAt_ = PlayClock::kNever;
-    lost_ = 0;
+    awayAt_ = placeAt_ = PlayClock::kNever;
+    lost_ = skip_ = 0;
     NewServerStream();
     Resume();
     wake_ = kNever;
@@ -103,11 +103,13 @@ void PlaybackStream::Woken(pa_usec_t)
     }
     Timeline("wake", 0);
     const int64_t now = Now();
+    ReportPlayed(now);
     if (Revive(now)) {
         lost_ = taken_;
+        placeAt_ = awayAt_;
+        placePlayed_ = awayPlayed_;
         NewServerStream();
     }
-    ReportPlayed(now);
     queued_ = false;
     Fill();
     // The timing now and then, read at the next wake; the clock runs on
@@ -231,6 +233,8 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
     const int64_t held = static_cast<int64_t>(t->sink_usec) - static_cast<int64_t>(t->transport_usec);
     Timeline("timing", static_cast<int64_t>(taken));
     self->clock_.Report(at, taken, held, t->playing != 0);
+    if (t->playing)
+        self->Realign(now);
     // Stopped short of what was written, after it had been playing: run dry
     // with its last frames held back, as an underflow would have said.
     if (t->playing)
@@ -246,7 +250,7 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
 // come too late.
 void PlaybackStream::Fill()
 {
-    if (!running_ || !Ready() || Away(Now()))
+    if (!running_ || !Ready() || Failed() || clock_.Stalled(Now()))
         return;
     for (;;) {
         program_.resize(kFillFrames);
@@ -254,11 +258,15 @@ void PlaybackStream::Fill()
         if (frames == 0)
             return;
         taken_ += frames;
-        server_.resize(frames);
-        for (size_t i = 0; i < frames; ++i)
-            server_[i] = static_cast<int16_t>((program_[i] - 128) * 256);
-        Timeline("write", (int64_t)(frames * kServerFrame));
-        if (!Write(server_.data(), frames))
+        const size_t skipped = (size_t)std::min<uint64_t>(skip_, frames);
+        skip_ -= skipped;
+        if (skipped == frames)
+            continue;
+        server_.resize(frames - skipped);
+        for (size_t i = skipped; i < frames; ++i)
+            server_[i - skipped] = static_cast<int16_t>((program_[i] - 128) * 256);
+        Timeline("write", (int64_t)(server_.size() * kServerFrame));
+        if (!Write(server_.data(), server_.size()))
             return;
         draining_ = false;
     }
@@ -301,14 +309,18 @@ bool PlaybackStream::Away(int64_t now) const
     return Failed() || clock_.Stalled(now) || (awayAt_ != PlayClock::kNever && played_ < lost_);
 }
 
-// From where the sound had got to when the server stopped taking it; the
-// clock starts again at the next block should the queue run dry.
+// From where the sound had got to when the server stopped taking it: for
+// a stream the server lost, by the clock now (the last report to the layer
+// may be a block old); the clock starts again at the next block should the
+// queue run dry.
 uint64_t PlaybackStream::PlayIntoNothing(int64_t now)
 {
     if (awayAt_ == PlayClock::kNever) {
-        Timeline("away", (int64_t)played_);
         awayAt_ = now;
         awayPlayed_ = played_;
+        if (Failed())
+            awayPlayed_ = std::max(played_, std::min<uint64_t>(Skipped() + clock_.Frames(now), taken_));
+        Timeline("away", (int64_t)awayPlayed_);
     }
     const uint64_t due = awayPlayed_ + (uint64_t)(now - awayAt_) * kSpec.rate / PA_USEC_PER_SEC;
     while (taken_ < due) {
@@ -322,6 +334,24 @@ uint64_t PlaybackStream::PlayIntoNothing(int64_t now)
         taken_ += frames;
     }
     return due;
+}
+
+// A new server stream, once it plays, is behind where the sound would be
+// had the server never gone, by the time it took to start. So much of what
+// comes next is not played, for each block to be heard when it would have
+// been, at the delay it had. (A server that was held up, not lost, plays
+// what it held first, as a device that stalled does.)
+void PlaybackStream::Realign(int64_t now)
+{
+    if (placeAt_ == PlayClock::kNever || Away(now))
+        return;
+    const uint64_t due = placePlayed_ + (uint64_t)(now - placeAt_) * kSpec.rate / PA_USEC_PER_SEC;
+    const uint64_t heard = Skipped() + clock_.Frames(now);
+    placeAt_ = PlayClock::kNever;
+    if (due > heard) {
+        skip_ = due - heard;
+        Timeline("realign", (int64_t)skip_);
+    }
 }
 
 }  // namespace port::pulse

@@ -38,6 +38,9 @@ private:
     // The server takes nothing (no stream, or it stalled): what is queued
     // plays into nothing at the rate; answers the bytes played by `now`.
     uint64_t PlayIntoNothing(int64_t now);
+    // Once a new server stream plays: drops what is needed to be back in
+    // place.
+    void Realign(int64_t now);
     bool Away(int64_t now) const;
     // The program's bytes this server stream never got: played into
     // nothing, or written to a stream the server lost.
@@ -61,18 +64,21 @@ private:
     PlayClock clock_;
     bool running_ = false;
     pa_usec_t wake_ = kNever;
-    bool queued_ = false;                 // queued since the last wake, not taken yet
-    int64_t askedAt_ = 0;                 // the last timing asked for by a wake
-    uint64_t taken_ = 0;                  // bytes Take has given this run
-    uint64_t writtenFrames_ = 0;          // to this server stream
-    bool draining_ = false;               // a drain asked for since the last write
-    bool playedOnce_ = false;             // the server reported it playing this run
-    uint64_t played_ = 0;                 // bytes reported to Played this run
-    int64_t awayAt_ = PlayClock::kNever;  // playing into nothing from then,
-    uint64_t awayPlayed_ = 0;             // from this many bytes played,
-    uint64_t lost_ = 0;                   // at least until these, which a lost stream had
-    std::vector<uint8_t> program_;        // what Take gave, in the program's samples
-    std::vector<int16_t> server_;         // the same in the server's
+    bool queued_ = false;                  // queued since the last wake, not taken yet
+    int64_t askedAt_ = 0;                  // the last timing asked for by a wake
+    uint64_t taken_ = 0;                   // bytes Take has given this run
+    uint64_t writtenFrames_ = 0;           // to this server stream
+    bool draining_ = false;                // a drain asked for since the last write
+    bool playedOnce_ = false;              // the server reported it playing this run
+    uint64_t played_ = 0;                  // bytes reported to Played this run
+    int64_t awayAt_ = PlayClock::kNever;   // playing into nothing from then,
+    uint64_t awayPlayed_ = 0;              // from this many bytes played,
+    uint64_t lost_ = 0;                    // at least until these, which a lost stream had
+    int64_t placeAt_ = PlayClock::kNever;  // a new stream: where the sound would be,
+    uint64_t placePlayed_ = 0;             // from where it was then,
+    uint64_t skip_ = 0;                    // and what is still to drop to be there
+    std::vector<uint8_t> program_;         // what Take gave, in the program's samples
+    std::vector<int16_t> server_;          // the same in the server's
 };
 
 }  // namespace port::pulse

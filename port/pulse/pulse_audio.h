@@ -15,7 +15,8 @@
 //   the rate, by the system's clock, from where the sound had got to.
 // - The connection, if it fails, is tried again every half second; each
 //   stream the server lost then opens again on its device, and playback
-//   counts from where it had got to.
+//   goes on where the sound would be had the server not gone, at the delay
+//   it had.
 #pragma once
 
 #include <memory>
