@@ -37,22 +37,12 @@ class Connection;
 // context (pulse_connection.h).
 class PulseAudioBackend : public AudioBackend {
 public:
-    PulseAudioBackend();
-    ~PulseAudioBackend() override;
-    PulseAudioBackend(const PulseAudioBackend &) = delete;
-    PulseAudioBackend &operator=(const PulseAudioBackend &) = delete;
-
     MMRESULT OpenCapture(const WAVEFORMATEX &format, CaptureSink *sink,
                          std::unique_ptr<AudioStream> *stream) override;
     MMRESULT OpenPlayback(const WAVEFORMATEX &format, PlaybackSource *source,
                           std::unique_ptr<AudioStream> *stream) override;
 
 private:
-    // Both directions: the shared connection, made if there is none, and
-    // the stream's open.
-    template <typename Stream, typename Client>
-    MMRESULT Open(Client *client, std::unique_ptr<AudioStream> *stream);
-
     std::weak_ptr<pulse::Connection> connection_;
 };
 

@@ -50,11 +50,7 @@ Connection::Connection()
 
 Connection::~Connection()
 {
-    if (context_) {
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-    }
+    DropContext();
     delete loop_;
     g_source_destroy(pump_);
     g_source_unref(pump_);
@@ -69,13 +65,19 @@ pa_proplist *ProgramProperties()
     return properties;
 }
 
+void Connection::DropContext()
+{
+    if (!context_)
+        return;
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
 void Connection::NewContext()
 {
-    if (context_) {
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-    }
+    DropContext();
     retryAt_ = kNever;
     pa_proplist *properties = ProgramProperties();
     context_ = pa_context_new_with_proplist(api(), kProgramName, properties);
@@ -102,11 +104,6 @@ MMRESULT Connection::Connect(pa_usec_t deadline)
     // No server is what Windows calls no device.
     WaitUntil(deadline, [this] { return !context_ || Ready() || retryAt_ != kNever; });
     return Ready() ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
-}
-
-void Connection::RunOwn(pa_usec_t timeoutUs)
-{
-    loop_->RunOnce(timeoutUs);
 }
 
 void Connection::Add(Waker *waker)

@@ -91,9 +91,7 @@ private:
 
     // Drops the context there is and starts connecting a new one.
     void NewContext();
-
-    // One pass of the loop, blocking at most `timeoutUs`.
-    void RunOwn(pa_usec_t timeoutUs);
+    void DropContext();
     // The next wake, with the streams due close to it merged in.
     pa_usec_t WakeTime() const;
     // Reads what the server sent, then wakes the streams.
@@ -118,7 +116,7 @@ bool Connection::WaitUntil(pa_usec_t deadline, Done done)
         const pa_usec_t now = pa_rtclock_now();
         if (now >= deadline)
             return done();
-        RunOwn(deadline - now);
+        loop_->RunOnce(deadline - now);
     }
 }
 
