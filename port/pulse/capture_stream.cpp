@@ -41,6 +41,7 @@ void CaptureStream::Start()
     running_ = true;
     frames_ = 0;
     arrival_ = arrivalBefore_ = pa_rtclock_now();
+    gapZero_ = kNever;
     Expect(arrival_);
     Resume();
 }
@@ -118,12 +119,28 @@ void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
     // nothing came is told as silence first, so that what comes now keeps
     // its place in time: where frame 0 came by the best sign of the last
     // two blocks (the last may have been read late as the sound stopped).
+    // Not when this process was held up itself: the server kept what came
+    // meanwhile, and the rest of it is still to be read.
     const pa_usec_t zero = std::min(self->arrival_, self->arrivalBefore_);
     const uint64_t due = pa_usec_to_bytes(now - zero, &kSpec) / kServerFrame;
     const uint64_t have = self->frames_ + sound.size();
-    if (now > self->expected_ + kBlockUs && due > have) {
+    if (now > self->expected_ + kBlockUs && due > have && !self->connection_->HeldUp(now)) {
         Timeline("gap", (int64_t)(due - have));
         sound.insert(sound.begin(), due - have, 0x80);
+        self->gapZero_ = zero;
+    }
+    // From then on, never more than time allows, for a source up to 0.1 %
+    // fast: a stalled server hands over what its source recorded meanwhile
+    // after the gap was told. The oldest of it goes.
+    if (self->gapZero_ != kNever) {
+        const pa_usec_t since = now - self->gapZero_;
+        const uint64_t most = pa_usec_to_bytes(since + since / 1000, &kSpec) / kServerFrame;
+        const uint64_t heard = self->frames_ + sound.size();
+        if (heard > most) {
+            const size_t surplus = (size_t)std::min<uint64_t>(heard - most, sound.size());
+            Timeline("surplus", (int64_t)surplus);
+            sound.erase(sound.begin(), sound.begin() + surplus);
+        }
     }
     self->frames_ += sound.size();
     self->sink_->Captured(sound.data(), sound.size());

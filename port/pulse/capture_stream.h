@@ -35,6 +35,7 @@ private:
     uint64_t frames_ = 0;          // heard this run
     pa_usec_t arrival_ = 0;        // when frame 0 would have come, by the latest sign
     pa_usec_t arrivalBefore_ = 0;  // the same, by the block before
+    pa_usec_t gapZero_ = kNever;   // the same, when a gap was told
     pa_usec_t expected_ = kNever;  // when the sink's block should be full
     pa_usec_t wake_ = kNever;      // then, until woken
     std::vector<uint8_t> buffer_;  // what a read brought, as the program's samples

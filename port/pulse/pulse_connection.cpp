@@ -165,6 +165,7 @@ gboolean Connection::Prepare(GSource *source, gint *timeout)
     const pa_usec_t now = pa_rtclock_now();
     c->loopDue_ = c->loop_->Prepare(c->Awaited(now));
     const pa_usec_t due = std::min(c->WakeTime(), c->loopDue_);
+    c->askedBy_ = due;
     if (due <= now)
         *timeout = 0;
     else if (due == kNever)

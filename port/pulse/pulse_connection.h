@@ -69,6 +69,11 @@ public:
     template <typename Done>
     bool WaitUntil(pa_usec_t deadline, Done done);
 
+    // The pump runs a block or more after it asked to: this process was
+    // held up (stopped, or busy), and what the server sent meanwhile is
+    // still being read.
+    bool HeldUp(pa_usec_t now) const { return askedBy_ != kNever && now > askedBy_ + kBlockUs; }
+
     void Add(Waker *waker);
     void Remove(Waker *waker);
 
@@ -105,6 +110,7 @@ private:
     std::vector<Waker *> wakers_;
 
     pa_usec_t loopDue_ = kNever;  // the loop's timers or deferred work, as the pump last saw
+    pa_usec_t askedBy_ = kNever;  // when the pump last asked to run
 };
 
 template <typename Done>

@@ -60,8 +60,12 @@ public:
         std::lock_guard<std::mutex> g(mutex);
         if (closed)
             late_calls++;
+        const bool stall_now = received.size() < stall_at && received.size() + bytes >= stall_at;
         received.insert(received.end(), data, data + bytes);
         calls++;
+        // Holds up the thread that takes the sound, as a loaded machine can.
+        if (stall_now)
+            std::this_thread::sleep_for(stall);
     }
     size_t Bytes()
     {
@@ -80,6 +84,8 @@ public:
     int calls = 0;
     bool closed = false;  // set by the test once no callback may come
     int late_calls = 0;
+    size_t stall_at = SIZE_MAX;
+    std::chrono::milliseconds stall{0};
 };
 
 // Plays `signal` once, then runs dry; checks what Played claims.
@@ -281,6 +287,7 @@ class PulseRigTest : public SoundRigTest {
 protected:
     // `meanwhile` runs between the waits, as the program's handlers do.
     void ExpectPlayedWhole(FakeSource &source, std::function<void(port::AudioStream &)> meanwhile = {});
+    void ExpectCapturedWhole(FakeSink &sink);
 
     // Plays s16 mono `left` into bus's left channel, i.e. into the default source.
     void PlayIntoMic(const std::vector<int16_t> &left)
@@ -299,9 +306,9 @@ protected:
     port::PulseAudioBackend backend_;
 };
 
-TEST_F(PulseRigTest, CaptureDeliversTheSourceIntact)
+// Feeds tones into the default source; they must reach the sink whole.
+void PulseRigTest::ExpectCapturedWhole(FakeSink &sink)
 {
-    FakeSink sink;
     std::unique_ptr<port::AudioStream> in;
     ASSERT_EQ(backend_.OpenCapture(Format(1, 8), &sink, &in), (MMRESULT)MMSYSERR_NOERROR);
     in->Start();
@@ -318,7 +325,7 @@ TEST_F(PulseRigTest, CaptureDeliversTheSourceIntact)
     fed.insert(fed.end(), played.begin(), played.end());
     PlayIntoMic(fed);
     // The tones and a little after them arrive within 1.5 s.
-    Pump(1500ms);
+    Pump(1500ms + sink.stall);
     double seconds = SecondsSince(t);
     size_t bytes = sink.Bytes();
     in->Stop();
@@ -339,6 +346,22 @@ TEST_F(PulseRigTest, CaptureDeliversTheSourceIntact)
     if (HasFailure())
         std::ofstream(File("capture.raw"), std::ios::binary)
             .write(reinterpret_cast<const char *>(sink.received.data()), sink.received.size());
+}
+
+TEST_F(PulseRigTest, CaptureDeliversTheSourceIntact)
+{
+    FakeSink sink;
+    ExpectCapturedWhole(sink);
+}
+
+// Held up for a second amid the tones: what the server kept meanwhile comes
+// whole, with no silence told for a gap the source never had.
+TEST_F(PulseRigTest, CaptureRidesOutAStalledTakingThread)
+{
+    FakeSink sink;
+    sink.stall_at = kRate * 8 / 10;
+    sink.stall = 1000ms;
+    ExpectCapturedWhole(sink);
 }
 
 // 50 ms of silence, then a second of tones. The server may cut the first
@@ -517,6 +540,30 @@ TEST_F(PulseRigTest, StoppedServerFailsOpensInTime)
     EXPECT_LT(closing, 1.0);
     // Once it answers again, opening works.
     EXPECT_EQ(backend_.OpenCapture(Format(1, 8), &sink, &in), (MMRESULT)MMSYSERR_NOERROR);
+}
+
+// The server stopped for 2 s: the time capture heard nothing is told as
+// silence, and what a server hands over late on top of that (the
+// PulseAudio daemon: all its source recorded meanwhile) is dropped, so that
+// capture keeps its place in time.
+TEST_F(PulseRigTest, StoppedServerCaptureKeepsTime)
+{
+    FakeSink sink;
+    std::unique_ptr<port::AudioStream> in;
+    ASSERT_EQ(backend_.OpenCapture(Format(1, 8), &sink, &in), (MMRESULT)MMSYSERR_NOERROR);
+    in->Start();
+    const auto t = Clock::now();
+    Pump(500ms);
+    ASSERT_EQ(kill(pid_, SIGSTOP), 0);
+    Pump(2s);
+    kill(pid_, SIGCONT);
+    Pump(1500ms);
+    // Read when a block is due, a fragment (256 frames) later: up to two
+    // blocks behind the clock; ahead of it by no more than a fragment.
+    const double clock = SecondsSince(t) * kRate, heard = (double)sink.Bytes();
+    EXPECT_LE(heard, clock + 256);
+    EXPECT_GE(heard, clock - 2 * 2048);
+    in->Stop();
 }
 
 TEST_F(PulseRigTest, KilledServerKeepsTimeAndTheStreamsComeBackOnANewOne)
