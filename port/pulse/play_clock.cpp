@@ -10,7 +10,7 @@ PlayClock::PlayClock(uint32_t rate, int64_t maxCoastUs) : rate_(rate), maxCoastU
 
 void PlayClock::Reset()
 {
-    run_ = Run();
+    run_ = playing_ = Run();
 }
 
 void PlayClock::Wrote(uint64_t frames, int64_t atUs)
@@ -40,6 +40,17 @@ void PlayClock::Report(int64_t atUs, uint64_t takenFrames, int64_t sinkLatencyUs
     run_.taken = takenFrames;
     run_.sinkLatencyUs = std::max<int64_t>(sinkLatencyUs, 0);
     run_.playing = playing;
+    if (playing)
+        playing_ = run_;
+}
+
+uint64_t PlayClock::PlayingLine(int64_t nowUs) const
+{
+    if (!playing_.reported)
+        return 0;
+    const int64_t frames = (int64_t)playing_.taken +
+                           (nowUs - playing_.reportAt - playing_.sinkLatencyUs) * (int64_t)rate_ / 1000000;
+    return frames > 0 ? (uint64_t)frames : 0;
 }
 
 uint64_t PlayClock::Frames(int64_t nowUs)

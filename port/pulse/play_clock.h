@@ -44,6 +44,9 @@ public:
     // report yet, or the clock stops short of it).
     static constexpr int64_t kNever = INT64_MAX;
     int64_t TimeAt(uint64_t frames) const;
+    // Frames put out by `nowUs` had the stream gone on as the last report
+    // that found it playing said, at the rate; 0 before any did.
+    uint64_t PlayingLine(int64_t nowUs) const;
 
 private:
     // The most frames a sink can have played `elapsedUs` after the first
@@ -67,6 +70,7 @@ private:
         int64_t heardAt = 0;
     };
     Run run_;
+    Run playing_;  // the last report that found it playing
 };
 
 }  // namespace port::pulse

@@ -75,6 +75,7 @@ void PlaybackStream::NewServerStream()
 {
     writtenFrames_ = 0;
     draining_ = false;
+    held_ = false;
     playedOnce_ = false;
     askedAt_ = 0;
     clock_.Reset();
@@ -127,6 +128,8 @@ void PlaybackStream::Woken(pa_usec_t)
 
 bool PlaybackStream::Awaiting(pa_usec_t now) const
 {
+    if (running_ && held_)
+        return true;
     if (!running_ || draining_ || writtenFrames_ == 0 || Failed())
         return false;
     const int64_t dry = clock_.TimeAt(writtenFrames_);
@@ -188,6 +191,7 @@ void PlaybackStream::OnWrite(pa_stream *, size_t, void *userdata)
     Timeline("write_request", 0);
     const int64_t now = Now();
     self->clock_.Heard(now);
+    self->Unheld(now);
     self->Fill();
     self->Plan(now, false);
 }
@@ -233,6 +237,7 @@ void PlaybackStream::OnTiming(pa_stream *s, void *userdata)
     const int64_t held = static_cast<int64_t>(t->sink_usec) - static_cast<int64_t>(t->transport_usec);
     Timeline("timing", static_cast<int64_t>(taken));
     self->clock_.Report(at, taken, held, t->playing != 0);
+    self->Unheld(now);
     if (t->playing)
         self->Realign(now);
     // Stopped short of what was written, after it had been playing: run dry
@@ -291,6 +296,7 @@ void PlaybackStream::ReportPlayed(int64_t now)
         return;
     uint64_t bytes = 0;
     if (Away(now)) {
+        held_ = held_ || (!Failed() && clock_.Stalled(now));
         bytes = PlayIntoNothing(now);
     } else {
         awayAt_ = PlayClock::kNever;
@@ -309,38 +315,44 @@ bool PlaybackStream::Away(int64_t now) const
     return Failed() || clock_.Stalled(now) || (awayAt_ != PlayClock::kNever && played_ < lost_);
 }
 
-// From where the sound had got to when the server stopped taking it: for
-// a stream the server lost, by the clock now (the last report to the layer
-// may be a block old); the clock starts again at the next block should the
-// queue run dry.
+// On from where the sound would be had the server gone on as it last
+// said it played (found stalled, it went silent a while ago), at the rate,
+// whether the program keeps up or not: blocks it queues late are played
+// into nothing as far as they are late, so that it keeps its place.
 uint64_t PlaybackStream::PlayIntoNothing(int64_t now)
 {
     if (awayAt_ == PlayClock::kNever) {
         awayAt_ = now;
-        awayPlayed_ = played_;
-        if (Failed())
-            awayPlayed_ = std::max(played_, std::min<uint64_t>(Skipped() + clock_.Frames(now), taken_));
+        awayPlayed_ = std::max(played_, Skipped() + clock_.PlayingLine(now));
         Timeline("away", (int64_t)awayPlayed_);
     }
     const uint64_t due = awayPlayed_ + (uint64_t)(now - awayAt_) * kSpec.rate / PA_USEC_PER_SEC;
     while (taken_ < due) {
         program_.resize(std::min<uint64_t>(due - taken_, kFillFrames));
         const size_t frames = source_->Take(program_.data(), program_.size());
-        if (frames == 0) {
-            awayAt_ = now;
-            awayPlayed_ = taken_;
+        if (frames == 0)
             return taken_;
-        }
         taken_ += frames;
     }
     return due;
 }
 
+// A server heard from again after it held sound it did not play (it
+// stalled, or its sink was suspended) would play that first, late: the
+// stream goes with it, and a new one takes its place as after a restart.
+void PlaybackStream::Unheld(int64_t now)
+{
+    if (held_ && !clock_.Stalled(now)) {
+        Timeline("unheld", 0);
+        held_ = false;
+        Fail();
+    }
+}
+
 // A new server stream, once it plays, is behind where the sound would be
 // had the server never gone, by the time it took to start. So much of what
 // comes next is not played, for each block to be heard when it would have
-// been, at the delay it had. (A server that was held up, not lost, plays
-// what it held first, as a device that stalled does.)
+// been, at the delay it had.
 void PlaybackStream::Realign(int64_t now)
 {
     if (placeAt_ == PlayClock::kNever || Away(now))

@@ -21,7 +21,8 @@ public:
 
     // What the layer queues is taken at the next wake, due at once.
     pa_usec_t NextWake() const override { return !running_ ? kNever : queued_ && stream_ ? 0 : wake_; }
-    // Run dry, it waits for the server to say so (and drains the stream).
+    // Run dry, it waits for the server to say so (and drains the stream);
+    // stalled, for any sign that the server plays again.
     bool Awaiting(pa_usec_t now) const override;
     // Reports what was played, writes what the server has room for, and
     // asks the server for its timing, which the next wake reads.
@@ -42,6 +43,7 @@ private:
     // place.
     void Realign(int64_t now);
     bool Away(int64_t now) const;
+    void Unheld(int64_t now);
     // The program's bytes this server stream never got: played into
     // nothing, or written to a stream the server lost.
     uint64_t Skipped() const { return taken_ - writtenFrames_; }
@@ -70,6 +72,7 @@ private:
     uint64_t writtenFrames_ = 0;           // to this server stream
     bool draining_ = false;                // a drain asked for since the last write
     bool playedOnce_ = false;              // the server reported it playing this run
+    bool held_ = false;                    // it holds sound it stopped playing
     uint64_t played_ = 0;                  // bytes reported to Played this run
     int64_t awayAt_ = PlayClock::kNever;   // playing into nothing from then,
     uint64_t awayPlayed_ = 0;              // from this many bytes played,

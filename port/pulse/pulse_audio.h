@@ -5,18 +5,21 @@
 // - MM_WIM_DATA: when capture has filled the block, with what the source
 //   sent, read when the block is due. Sound after a gap of more than a
 //   block (source suspended, server stalled or back) comes after silence
-//   for the gap. A block that playback must refill while capture has heard
-//   nothing since the last one goes back at once, silence where nothing
-//   came (wave_pacing.h): a silent source makes no block play again.
+//   for the gap, and never more than time allows after it. A block that
+//   playback must refill while capture has heard nothing since the last
+//   one goes back at once, silence where nothing came (wave_pacing.h): a
+//   silent source makes no block play again.
 // - MM_WOM_DONE: when the sink has played the block, by the play clock:
 //   the server's timing reports, run on at the rate (play_clock.h). While
 //   the server takes nothing (no stream, or it was not heard from for two
 //   blocks while it held sound to play) the queue plays into nothing at
-//   the rate, by the system's clock, from where the sound had got to.
-// - The connection, if it fails, is tried again every half second; each
-//   stream the server lost then opens again on its device, and playback
-//   goes on where the sound would be had the server not gone, at the delay
-//   it had.
+//   the rate, by the system's clock, from where the sound would be had the
+//   server gone on.
+// - The connection, if it fails, is tried again every half second. Each
+//   stream the server lost then opens again on its device, as does a
+//   playback stream whose server comes back with sound it held, and
+//   playback goes on where the sound would be had the server not stopped,
+//   at the delay it had.
 #pragma once
 
 #include <memory>

@@ -71,7 +71,11 @@ TEST(PlayClock, StopsSoonAfterTheServerFallsSilentAndNeverGoesBack)
     const uint64_t held = clock.Frames(500 * kMs + kCoast);
     EXPECT_NEAR((double)held, (double)Frames(500 * kMs + kCoast), 2.0);
     EXPECT_EQ(clock.Frames(700 * kMs), held);
+    // Its sink suspended meanwhile, a report that says it does not play:
+    // where it would be had it gone on is still the last playing report's.
+    clock.Report(800 * kMs, server.Taken(500 * kMs), 0, false);
     EXPECT_EQ(clock.Frames(900 * kMs), held);
+    EXPECT_NEAR((double)clock.PlayingLine(900 * kMs), (double)Frames(900 * kMs), 2.0);
     // It comes back having played on in the meantime: the clock catches up.
     server.Report(900 * kMs);
     EXPECT_NEAR((double)clock.Frames(900 * kMs), (double)Frames(900 * kMs), 2.0);
