@@ -128,7 +128,7 @@ void PlaybackStream::Woken(pa_usec_t)
 
 bool PlaybackStream::Awaiting(pa_usec_t now) const
 {
-    if (running_ && held_)
+    if (running_ && (held_ || (placeAt_ != PlayClock::kNever && !Ready() && !Failed())))
         return true;
     if (!running_ || draining_ || writtenFrames_ == 0 || Failed())
         return false;

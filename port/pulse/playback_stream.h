@@ -22,7 +22,8 @@ public:
     // What the layer queues is taken at the next wake, due at once.
     pa_usec_t NextWake() const override { return !running_ ? kNever : queued_ && stream_ ? 0 : wake_; }
     // Run dry, it waits for the server to say so (and drains the stream);
-    // stalled, for any sign that the server plays again.
+    // stalled, for any sign that the server plays again; opened again,
+    // for the new stream to be ready.
     bool Awaiting(pa_usec_t now) const override;
     // Reports what was played, writes what the server has room for, and
     // asks the server for its timing, which the next wake reads.
