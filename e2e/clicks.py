@@ -7,9 +7,8 @@
                                    right: what came out)
   clicks.py figures BUS.raw        the same as "name value" lines, for the
                                    benchmarks
-  clicks.py gap BUS.raw [sink|held] a recording through a fault that cut the
-                                   program's input off for a while (or its
-                                   sink, or the whole server)
+  clicks.py gap BUS.raw            a recording through a fault that cut the
+                                   program's input off for a while
   clicks.py selftest               analyze made-up recordings, clean and with
                                    planted faults, and check the verdicts
 
@@ -190,26 +189,24 @@ def verdict(frames):
 QUANTUM = RATE * 1024 // 48000
 
 
-def gap(path, cut=''):
+def gap(path, held=False):
     """The output may fall silent while the input is cut off, and may play
     once more the block its source stopped in, but nothing else twice; then
     the sound comes back at its delay, within a server's quantum (a
     PulseAudio source suspended for 2 s: 369.4 to 371.7, 368.9 to 370.3 and
-    369.7 to 368.3 ms).
-    `cut` 'sink': the sink stopped taking sound. The program drops what the
-    server held for it and goes on with a new stream where the sound would
-    have been: within two quanta (a PulseAudio sink suspended for 2 s: 0.1
-    to 21.0 ms later, 16 runs).
-    `cut` 'held': the whole server stopped. On PulseAudio the sound came
-    back 4 to 11 ms later. On PipeWire the stop halts the whole graph, the
-    click feeder and the recorder with it, so the recording shows no gap in
-    what went in while the program, on the system's clock, heard 2 s of
-    nothing: there the sound came back from 13 ms earlier to 67 ms later in
-    four runs; before the program dropped what the server held, from 186 ms
-    earlier to 557 ms later, with up to 15 clicks (three blocks' worth)
-    heard twice, around the point where the graph went on. Up to three
-    blocks later then, a block and two quanta earlier, and three blocks'
-    clicks heard twice."""
+    369.7 to 368.3 ms; its sink suspended for 2 s, whose held sound the
+    program drops for a new stream where the sound would have been: 0.2 to
+    0.9 ms later in 8 runs).
+    `held`: the whole server stopped. On PulseAudio the sound came back 2 to
+    11 ms later in six runs, and once 108 ms earlier. On PipeWire the stop
+    halts the whole graph, the click feeder and the recorder with it, so the
+    recording shows no gap in what went in while the program, on the
+    system's clock, heard 2 s of nothing: there the sound came back from 34
+    ms earlier to 67 ms later in eight runs; before the program dropped what
+    the server held, from 186 ms earlier to 557 ms later, with up to 15
+    clicks (three blocks' worth) heard twice, around the point where the
+    graph went on. Up to three blocks later then, a block and two quanta
+    earlier, and three blocks' clicks heard twice."""
     verdict(rig.read(path))
     d = verdict.delays
     if len(d) < 40:
@@ -218,8 +215,7 @@ def gap(path, cut=''):
     before, after = sorted(d[:20])[10], sorted(d[-20:])[10]
     print('delay before %.1f ms, after %.1f ms; silent from %.2f s to %.2f s; %d clicks heard twice' %
           (before * 1000 / RATE, after * 1000 / RATE, verdict.silent[0], verdict.silent[1], verdict.twice))
-    earlier, later, twice = {'': (QUANTUM, QUANTUM, 1), 'sink': (2 * QUANTUM, 2 * QUANTUM, 1),
-                             'held': (BLOCK + 2 * QUANTUM, 3 * BLOCK + QUANTUM, 3)}[cut]
+    earlier, later, twice = (BLOCK + 2 * QUANTUM, 3 * BLOCK + QUANTUM, 3) if held else (QUANTUM, QUANTUM, 1)
     return 0 if -earlier <= after - before <= later and verdict.twice <= twice * (BLOCK // SPACING + 1) else 1
 
 
@@ -269,7 +265,7 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == 'analyze':
         return analyze(sys.argv[2])
     if len(sys.argv) in (3, 4) and sys.argv[1] == 'gap':
-        return gap(sys.argv[2], sys.argv[3] if len(sys.argv) == 4 else '')
+        return gap(sys.argv[2], sys.argv[3:] == ['held'])
     if len(sys.argv) == 3 and sys.argv[1] == 'figures':
         with contextlib.redirect_stdout(io.StringIO()):
             verdict.figures = {}

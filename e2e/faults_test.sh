@@ -129,9 +129,9 @@ fault() {  # description
 }
 
 # A click train goes in while `cut` cuts the program's sound off for 2 s,
-# until `mend`; what came out is judged by clicks.py gap (sink: the sink
-# was cut off; held: the whole server was stopped).
-cut_off() {  # cut mend [sink|held]
+# until `mend`; what came out is judged by clicks.py gap (held: the whole
+# server was stopped).
+cut_off() {  # cut mend [held]
     e2e_record_bus "$E2E_DIR/bus$injected.raw" 13
     e2e_play_clicks 10
     local feeder=$!
@@ -239,7 +239,7 @@ survived
 for device in source:mic sink:spk; do
     IFS=: read -r kind name <<<"$device"
 fault "the default $kind suspended for 2 s during a recording"
-cut_off "pactl suspend-$kind $name 1" "pactl suspend-$kind $name 0" "${kind#source}"
+cut_off "pactl suspend-$kind $name 1" "pactl suspend-$kind $name 0"
 e2e_check "nothing of ours left on the server" app_wait_streams 0
 survived
 done
