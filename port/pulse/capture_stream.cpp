@@ -130,11 +130,14 @@ void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
         self->gapZero_ = zero;
     }
     // From then on, never more than time allows, for a source up to 0.1 %
-    // fast: a stalled server hands over what its source recorded meanwhile
-    // after the gap was told. The oldest of it goes.
+    // fast, give or take a fragment (a new server's stream came up to 84
+    // frames sooner than the old one's sign): a stalled server hands over
+    // what its source recorded meanwhile after the gap was told. The
+    // oldest of it goes.
     if (self->gapZero_ != kNever) {
         const pa_usec_t since = now - self->gapZero_;
-        const uint64_t most = pa_usec_to_bytes(since + since / 1000, &kSpec) / kServerFrame;
+        const uint64_t most =
+            pa_usec_to_bytes(since + since / 1000, &kSpec) / kServerFrame + kCaptureFragmentFrames;
         const uint64_t heard = self->frames_ + sound.size();
         if (heard > most) {
             const size_t surplus = (size_t)std::min<uint64_t>(heard - most, sound.size());
