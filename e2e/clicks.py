@@ -198,15 +198,15 @@ def gap(path, held=False):
     program drops for a new stream where the sound would have been: 0.2 to
     0.9 ms later in 8 runs).
     `held`: the whole server stopped. On PulseAudio the sound came back 25
-    to 35 ms later in five runs. On PipeWire the stop halts the whole graph,
-    the click feeder and the recorder with it, so the recording shows no gap
-    in what went in while the program, on the system's clock, heard 2 s of
-    nothing: there the sound came back from 34 ms earlier to 67 ms later in
-    eight runs; before the program dropped what the server held, from 186
-    ms earlier to 557 ms later, with up to 15 clicks (three blocks' worth)
-    heard twice, around the point where the graph went on. Up to three
-    blocks later then, a block and two quanta earlier, and three blocks'
-    clicks heard twice."""
+    to 35 ms later in five runs, and 101 ms earlier in a sixth. On PipeWire
+    the stop halts the whole graph, the click feeder and the recorder with
+    it, so the recording shows no gap in what went in while the program, on
+    the system's clock, heard 2 s of nothing: there the sound came back from
+    34 ms earlier to 67 ms later in eight runs; before the program dropped
+    what the server held, from 186 ms earlier to 557 ms later, with up to 15
+    clicks (three blocks' worth) heard twice, around the point where the
+    graph went on. Up to three blocks later then, a block and two quanta
+    earlier, and three blocks' clicks heard twice."""
     verdict(rig.read(path))
     d = verdict.delays
     if len(d) < 40:

@@ -296,7 +296,7 @@ void PlaybackStream::ReportPlayed(int64_t now)
         return;
     uint64_t bytes = 0;
     if (Away(now)) {
-        held_ = held_ || (!Failed() && clock_.Stalled(now));
+        held_ = held_ || (!Failed() && playedOnce_ && clock_.Stalled(now));
         bytes = PlayIntoNothing(now);
     } else {
         awayAt_ = PlayClock::kNever;
@@ -337,9 +337,10 @@ uint64_t PlaybackStream::PlayIntoNothing(int64_t now)
     return due;
 }
 
-// A server heard from again after it held sound it did not play (it
+// A server heard from again after it held sound it stopped playing (it
 // stalled, or its sink was suspended) would play that first, late: the
 // stream goes with it, and a new one takes its place as after a restart.
+// (A sink slow to start plays what it was given from the start.)
 void PlaybackStream::Unheld(int64_t now)
 {
     if (held_ && !clock_.Stalled(now)) {
