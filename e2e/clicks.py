@@ -195,8 +195,8 @@ def gap(path, held=False):
     the sound comes back at its delay, within a server's quantum (a
     PulseAudio source suspended for 2 s: 369.4 to 371.7, 368.9 to 370.3 and
     369.7 to 368.3 ms; its sink suspended for 2 s, whose held sound the
-    program drops for a new stream where the sound would have been: 0.2 to
-    0.9 ms later in 8 runs).
+    program drops for a new stream where the sound would have been: from
+    0.3 ms earlier to 0.9 ms later in 8 runs).
     `held`: the whole server stopped. On PulseAudio the sound came back 25
     to 35 ms later in five runs, and 101 ms earlier in a sixth. On PipeWire
     the stop halts the whole graph, the click feeder and the recorder with
