@@ -92,17 +92,20 @@ void CaptureStream::Expect(pa_usec_t now)
     wake_ = expected_;
 }
 
-void CaptureStream::OnRead(pa_stream *s, size_t, void *userdata)
+// What the callback says is there is taken, and no more: each of
+// libpulse's calls costs a system call (its check for a fork).
+void CaptureStream::OnRead(pa_stream *s, size_t readable, void *userdata)
 {
     CaptureStream *self = static_cast<CaptureStream *>(userdata);
     const pa_usec_t now = pa_rtclock_now();
     std::vector<uint8_t> &sound = self->buffer_;
     sound.clear();
-    for (;;) {
+    for (size_t taken = 0; taken < readable;) {
         const void *data = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0)
             break;
+        taken += bytes;
         // Data still in flight when the run was stopped is dropped unseen.
         if (self->running_) {
             Timeline(data ? "read" : "hole", (int64_t)bytes);

@@ -424,6 +424,44 @@ void PulseRigTest::ExpectPlayedWhole(FakeSource &source, std::function<void(port
         << "sound after the signal";
 }
 
+// PipeWire runs its graph at the smallest latency a node asks for, rounded
+// down to a power of two. The program's two streams must leave a desktop's
+// quantum, 1024 frames at 48 kHz (21.3 ms), as it is: under 21.3 ms would
+// halve it, and 42.7 ms or more double it, which broke the loop.
+TEST_F(PulseRigTest, StreamsKeepTheDesktopsQuantum)
+{
+    if (!Resampled())
+        GTEST_SKIP() << "only PipeWire's graph has a quantum";
+    FakeSink sink;
+    FakeSource source(std::vector<uint8_t>(kRate * 5, 0x80));
+    std::unique_ptr<port::AudioStream> in, out;
+    ASSERT_EQ(backend_.OpenCapture(Format(1, 8), &sink, &in), (MMRESULT)MMSYSERR_NOERROR);
+    ASSERT_EQ(backend_.OpenPlayback(Format(1, 8), &source, &out), (MMRESULT)MMSYSERR_NOERROR);
+    in->Start();
+    out->Start();
+    ASSERT_TRUE(WaitFor([&] { return sink.Bytes() > 0; }, 2s));
+    // "node.latency = "512/11025"" in each of the program's streams.
+    const std::string latencies = Shell("pactl list sink-inputs; pactl list source-outputs");
+    double least = 1e9;
+    int streams = 0;
+    size_t at = 0;
+    while ((at = latencies.find("node.latency = \"", at)) != std::string::npos) {
+        at += 16;
+        unsigned num = 0, denom = 0;
+        const size_t block = latencies.rfind("#", at);
+        if (sscanf(latencies.c_str() + at, "%u/%u", &num, &denom) == 2 && denom != 0 &&
+            latencies.find("Larkspan", block) < latencies.find("#", at)) {
+            least = std::min(least, 1000.0 * num / denom);
+            streams++;
+        }
+    }
+    EXPECT_EQ(streams, 2) << latencies;
+    EXPECT_GE(least, 1000.0 * 1024 / 48000) << latencies;
+    EXPECT_LT(least, 1000.0 * 2048 / 48000) << latencies;
+    in->Stop();
+    out->Stop();
+}
+
 TEST_F(PulseRigTest, PlaybackComesOutIntactAndPlayedFollowsTheSink)
 {
     FakeSource source(PlainSignal());
