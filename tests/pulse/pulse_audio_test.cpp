@@ -440,7 +440,7 @@ TEST_F(PulseRigTest, StreamsKeepTheDesktopsQuantum)
     in->Start();
     out->Start();
     ASSERT_TRUE(WaitFor([&] { return sink.Bytes() > 0; }, 2s));
-    // "node.latency = "512/11025"" in each of the program's streams.
+    // node.latency = "256/11025" in each of the program's streams.
     const std::string latencies = Shell("pactl list sink-inputs; pactl list source-outputs");
     double least = 1e9;
     int streams = 0;
