@@ -48,8 +48,10 @@ uint64_t PlayClock::PlayingLine(int64_t nowUs) const
 {
     if (!playing_.reported)
         return 0;
-    const int64_t frames = (int64_t)playing_.taken +
-                           (nowUs - playing_.reportAt - playing_.sinkLatencyUs) * (int64_t)rate_ / 1000000;
+    const int64_t frames =
+        std::min((int64_t)playing_.taken +
+                     (nowUs - playing_.reportAt - playing_.sinkLatencyUs) * (int64_t)rate_ / 1000000,
+                 MostFramesBy(nowUs - playing_.firstWriteAt));
     return frames > 0 ? (uint64_t)frames : 0;
 }
 

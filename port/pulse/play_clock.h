@@ -45,7 +45,8 @@ public:
     static constexpr int64_t kNever = INT64_MAX;
     int64_t TimeAt(uint64_t frames) const;
     // Frames put out by `nowUs` had the stream gone on as the last report
-    // that found it playing said, at the rate; 0 before any did.
+    // that found it playing said, at the rate, within what the sample clock
+    // allows since the first frame (as Frames); 0 before any did.
     uint64_t PlayingLine(int64_t nowUs) const;
 
 private:
