@@ -94,16 +94,11 @@ public:
     }
 
 private:
+    // The preprocessor has taken the comments out.
     void SkipSpace()
     {
-        for (;;) {
-            while (pos_ < text_.size() && isspace((unsigned char)text_[pos_]))
-                pos_++;
-            if (text_.compare(pos_, 2, "//") != 0)
-                return;
-            while (pos_ < text_.size() && text_[pos_] != '\n')
-                pos_++;
-        }
+        while (pos_ < text_.size() && isspace((unsigned char)text_[pos_]))
+            pos_++;
     }
 
     const std::string &text_;
