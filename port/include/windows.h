@@ -19,7 +19,6 @@
 #define WS_GROUP 0x00020000L
 #define WS_TABSTOP 0x00010000L
 #define WS_MINIMIZEBOX 0x00020000L
-#define WS_MAXIMIZEBOX 0x00010000L
 
 // Dialog styles.
 #define DS_SETFONT 0x40L
@@ -30,8 +29,6 @@
 
 // Static styles.
 #define SS_LEFT 0x00000000L
-#define SS_CENTER 0x00000001L
-#define SS_RIGHT 0x00000002L
 #define SS_SUNKEN 0x00001000L
 
 #define IDOK 1
